@@ -1,0 +1,25 @@
+# Lua 5.1 for our targets:
+#   lua::headers  the C API's headers only (the plug-in on POSIX takes the API from its host)
+#   lua::lua      headers and the library to link against
+# On Linux both come from Debian's liblua5.1-0-dev. For Windows, RIZI_LUA_WIN_DIR names a
+# folder made by scripts/build-lua-windows.sh: include/, lua5.1.dll and liblua5.1.dll.a.
+if(WIN32)
+    set(RIZI_LUA_WIN_DIR "" CACHE PATH "Lua 5.1 built for this Windows architecture")
+    if(NOT EXISTS "${RIZI_LUA_WIN_DIR}/liblua5.1.dll.a")
+        message(FATAL_ERROR "RIZI_LUA_WIN_DIR must hold lua5.1.dll and liblua5.1.dll.a "
+                            "(run scripts/build-lua-windows.sh)")
+    endif()
+    add_library(lua::headers INTERFACE IMPORTED)
+    target_include_directories(lua::headers INTERFACE "${RIZI_LUA_WIN_DIR}/include")
+    add_library(lua::lua INTERFACE IMPORTED)
+    # -static ignores *.dll.a, so the import library is linked by its path.
+    target_link_libraries(lua::lua INTERFACE lua::headers "${RIZI_LUA_WIN_DIR}/liblua5.1.dll.a")
+    set(RIZI_LUA_DLL "${RIZI_LUA_WIN_DIR}/lua5.1.dll")
+else()
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(LUA51 REQUIRED IMPORTED_TARGET lua5.1)
+    add_library(lua::headers INTERFACE IMPORTED)
+    target_include_directories(lua::headers INTERFACE ${LUA51_INCLUDE_DIRS})
+    add_library(lua::lua INTERFACE IMPORTED)
+    target_link_libraries(lua::lua INTERFACE PkgConfig::LUA51)
+endif()

@@ -1,0 +1,27 @@
+// A millisecond counter for time limits and a sleep between polls. Owns the cached
+// ticks-per-millisecond and the timer-resolution flag; the counters come from platform/clock.h.
+#pragma once
+
+#include <cstdint>
+
+namespace runtime {
+
+// Milliseconds from a platform origin, wrapping modulo 2^32; only differences mean anything.
+std::int32_t ElapsedMs();
+
+// Sleeps for the given milliseconds; the first call raises the timer resolution to 1 ms.
+void SleepMs(std::int32_t milliseconds);
+
+// Milliseconds from start to now in wrapping 32-bit arithmetic, so a counter wrap between
+// the two readings does not matter.
+inline std::uint32_t MsBetween(std::int32_t start, std::int32_t now) {
+    return static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(start);
+}
+
+// True once more than limit_ms milliseconds have passed since start (a negative limit has
+// always passed).
+inline bool DeadlinePassed(std::int32_t start, std::int32_t now, std::int32_t limit_ms) {
+    return limit_ms < 0 || MsBetween(start, now) > static_cast<std::uint32_t>(limit_ms);
+}
+
+}  // namespace runtime
