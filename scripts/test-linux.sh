@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Linux: format check, a sanitized build with every test (the real loopback servers started
+# around CTest), and the fuzz targets built with clang for a short bounded run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${RIZI_JOBS:-2}
+
+echo "== format check"
+mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+clang-format --dry-run -Werror "${sources[@]}"
+
+echo "== Linux build (AddressSanitizer, UndefinedBehaviorSanitizer)"
+cmake -S . -B build/linux-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DRIZI_WERROR=ON -DRIZI_SANITIZE=ON >/dev/null
+ninja -C build/linux-asan -j"$jobs"
+
+echo "== Linux tests"
+bash scripts/servers.sh start
+trap 'bash "$root/scripts/servers.sh" stop' EXIT
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build/linux-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
+
+echo "== fuzz targets (clang, libFuzzer)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DRIZI_FUZZ=ON -DRIZI_TESTS=ON >/dev/null
+ninja -C build/fuzz -j"$jobs"
+(cd build/fuzz && ctest --output-on-failure -L fuzz --no-tests=error)
