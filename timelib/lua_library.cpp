@@ -1,7 +1,104 @@
 #include "timelib/lua_library.h"
 
+#include "runtime/net.h"
+#include "timelib/sntp.h"
+#include "timelib/time_protocol.h"
+
 namespace timelib {
+namespace {
 
-std::int32_t RegisterActions(lua_State* /*L*/) { return 1; }
+struct LuaFunction {
+    const char* name;
+    lua_CFunction function;
+};
 
-}  // namespace timelib
+// Table Rizi, in registration order.
+constexpr LuaFunction RiziFunctions[] = {
+    {"GetTimezoneName", GetTimezoneName},
+    {"GetTimezoneBias", GetTimezoneBias},
+    {"RetrieveNTPTime", RetrieveNTPTime},
+    {"RetrieveTSTime", RetrieveTSTime},
+};
+
+} // namespace
+
+std::int32_t RegisterActions(lua_State* L) {
+    // A no-op once started; a failure shows later as nil from the retrievals.
+    runtime::NetworkStartup();
+    lua_pushstring(L, "Rizi"); // stack: "Rizi"
+    lua_createtable(L, 0, 0);  // stack: "Rizi", table
+    for (const LuaFunction& entry : RiziFunctions) {
+        RegisterLuaFunction(L, entry.name, entry.function);
+    }
+    lua_settable(L, LUA_GLOBALSINDEX); // stack: (as on entry)
+    return 1;
+}
+
+void RegisterLuaFunction(lua_State* L, const char* name, lua_CFunction function) {
+    lua_pushstring(L, name);          // stack: table, name
+    lua_pushcclosure(L, function, 0); // stack: table, name, function
+    lua_settable(L, -3);              // stack: table
+}
+
+ZoneReading ReadZone() {
+    ZoneReading reading{};
+    reading.result = platform::zone_ops.read_time_zone(&reading.info);
+    return reading;
+}
+
+std::int32_t ZoneBiasOf(const ZoneReading& reading) {
+    const platform::ZoneInfo& info = reading.info;
+    switch (reading.result) {
+    case platform::ZoneStandard:
+    case platform::ZoneUnknown:
+        // A zone without daylight saving time reports 0 and still has its offset.
+        return info.bias + info.standard_bias;
+    case platform::ZoneDaylight:
+        return info.bias + info.daylight_bias;
+    default:
+        return 0;
+    }
+}
+
+ZoneName ZoneStandardNameOf(const ZoneReading& reading) {
+    ZoneName name{};
+    int length = 0;
+    for (int i = 0; i < platform::ZoneNameUnits; ++i) {
+        const char16_t unit = reading.info.standard_name[i];
+        if (unit == 0) {
+            break;
+        }
+        // The low 8 bits; a unit such as U+0100 adds nothing but does not end the name.
+        const auto byte = static_cast<unsigned char>(unit & 0xFF);
+        if (byte != 0) {
+            name.text[length++] = static_cast<char>(byte);
+        }
+    }
+    return name;
+}
+
+std::int32_t CurrentZoneBias() {
+    return ZoneBiasOf(ReadZone());
+}
+
+ZoneName ZoneStandardName() {
+    return ZoneStandardNameOf(ReadZone());
+}
+
+double BiasHours(std::int32_t bias) {
+    // Negated as a double, so a bias of 0 gives -0.
+    return -static_cast<double>(bias) / 60.0;
+}
+
+int GetTimezoneName(lua_State* L) {
+    const ZoneName name = ZoneStandardName();
+    lua_pushstring(L, name.text);
+    return 1;
+}
+
+int GetTimezoneBias(lua_State* L) {
+    lua_pushnumber(L, BiasHours(CurrentZoneBias()));
+    return 1;
+}
+
+} // namespace timelib

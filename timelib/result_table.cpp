@@ -1,0 +1,60 @@
+#include "timelib/result_table.h"
+
+#include "timelib/lua_library.h"
+
+#include <cstdint>
+
+namespace timelib {
+namespace {
+
+struct DateField {
+    const char* key;
+    std::int32_t (*extract)(runtime::TimeValue);
+};
+
+// Keys in the order they are stored.
+constexpr DateField DateFields[] = {
+    {"day", runtime::DayOf},     {"wday", runtime::WeekdayOf}, {"yday", runtime::YeardayOf},
+    {"month", runtime::MonthOf}, {"year", runtime::YearOf},    {"hour", runtime::HourOf},
+    {"min", runtime::MinuteOf},  {"sec", runtime::SecondOf},
+};
+
+// t moved into local time: t - bias * 60, wrapping like the 32-bit arithmetic it stands for.
+runtime::TimeValue Biased(runtime::TimeValue t, std::int32_t bias) {
+    const std::uint32_t shift = static_cast<std::uint32_t>(bias) * 60u;
+    return static_cast<runtime::TimeValue>(static_cast<std::uint32_t>(t) - shift);
+}
+
+} // namespace
+
+void PushTimeResult(lua_State* L, runtime::TimeValue t) {
+    // Bias and name come from the same reading, so they always agree.
+    const ZoneReading zone = ReadZone();
+    const std::int32_t bias = ZoneBiasOf(zone);
+    const ZoneName name = ZoneStandardNameOf(zone);
+
+    lua_createtable(L, 0, 0); // stack: result
+    lua_pushstring(L, "unbiased");
+    PushDateFields(L, t); // stack: result, "unbiased", date
+    lua_settable(L, -3);  // stack: result
+    lua_pushstring(L, "biased");
+    PushDateFields(L, Biased(t, bias));
+    lua_settable(L, -3);
+    lua_pushstring(L, "timezoneName");
+    lua_pushstring(L, name.text);
+    lua_settable(L, -3);
+    lua_pushstring(L, "timezoneBias");
+    lua_pushnumber(L, BiasHours(bias));
+    lua_settable(L, -3);
+}
+
+void PushDateFields(lua_State* L, runtime::TimeValue t) {
+    lua_createtable(L, 0, 0); // stack: date
+    for (const DateField& field : DateFields) {
+        lua_pushstring(L, field.key);         // stack: date, key
+        lua_pushinteger(L, field.extract(t)); // stack: date, key, value
+        lua_settable(L, -3);                  // stack: date
+    }
+}
+
+} // namespace timelib
