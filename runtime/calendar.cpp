@@ -1,0 +1,131 @@
+#include "runtime/calendar.h"
+
+#include "platform/system_time.h"
+
+namespace runtime {
+namespace {
+
+constexpr std::int32_t SecondsPerDay = 86400;
+
+bool IsLeapYear(std::int32_t year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar. Years are
+// counted from March so that the leap day ends a year (after H. Hinnant's days_from_civil).
+std::int32_t DaysFromCivil(std::int32_t year, std::int32_t month, std::int32_t day) {
+    const std::int32_t y = month <= 2 ? year - 1 : year;
+    const std::int32_t era = y / 400; // y >= 1969 here, so no rounding towards zero issue
+    const std::int32_t year_of_era = y - era * 400;
+    const std::int32_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int32_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+// Calendar fields of a non-negative time value.
+struct Fields {
+    std::int32_t year, month, day, hour, minute, second, weekday, yearday;
+};
+
+Fields Decompose(TimeValue time) {
+    Fields f;
+    const std::int32_t days = time / SecondsPerDay;
+    const std::int32_t seconds = time % SecondsPerDay;
+    f.hour = seconds / 3600;
+    f.minute = seconds / 60 % 60;
+    f.second = seconds % 60;
+    // 1970-01-01 was a Thursday.
+    f.weekday = (days + 4) % 7;
+    // The inverse of DaysFromCivil, again on years that start in March.
+    const std::int32_t z = days + 719468;
+    const std::int32_t era = z / 146097;
+    const std::int32_t day_of_era = z - era * 146097;
+    const std::int32_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const std::int32_t day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const std::int32_t shifted_month = (5 * day_of_year + 2) / 153;
+    f.day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+    f.month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+    f.year = year_of_era + era * 400 + (f.month <= 2 ? 1 : 0);
+    f.yearday = days - DaysFromCivil(f.year, 1, 1) + 1;
+    return f;
+}
+
+} // namespace
+
+TimeValue MakeTime(std::int32_t year, std::int32_t month, std::int32_t day, std::int32_t hour,
+                   std::int32_t minute, std::int32_t second) {
+    // The range of built values: 1970-01-01 to 2038-01-18, the last whole day that fits.
+    if (year < 1970 || year > 2038)
+        return InvalidTime;
+    if (year == 2038 && (month > 1 || day > 18))
+        return InvalidTime;
+    // Each field within its own bounds; negative values fail here.
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59)
+        return InvalidTime;
+    // Short months, and 29 February only in leap years.
+    if (day == 31 && (month == 4 || month == 6 || month == 9 || month == 11))
+        return InvalidTime;
+    if (month == 2 && (day > 29 || (day == 29 && !IsLeapYear(year))))
+        return InvalidTime;
+    return DaysFromCivil(year, month, day) * SecondsPerDay + hour * 3600 + minute * 60 + second;
+}
+
+TimeValue LocalNow() {
+    platform::SystemTime now{};
+    platform::system_time_ops.get_local_time(&now);
+    // The milliseconds are dropped; the wall-clock fields count as if they were UTC.
+    return MakeTime(now.year, now.month, now.day, now.hour, now.minute, now.second);
+}
+
+TimeValue AddYears(TimeValue time, std::int32_t years) {
+    if (time == InvalidTime)
+        return InvalidTime;
+    if (time < 0)
+        return time;
+    const Fields f = Decompose(time);
+    // Whole years move only the year (the month stays). Counting in 64 bits keeps a huge
+    // years argument from overflowing; a year outside MakeTime's range fails there anyway.
+    const std::int64_t target_year = static_cast<std::int64_t>(f.year) + years;
+    if (target_year < 1970 || target_year > 2038)
+        return InvalidTime;
+    const auto year = static_cast<std::int32_t>(target_year);
+    // A day missing in the target month moves back towards 28: 29 February becomes the 28th.
+    for (std::int32_t day = f.day;; --day) {
+        const TimeValue result = MakeTime(year, f.month, day, f.hour, f.minute, f.second);
+        if (result != InvalidTime)
+            return result;
+        if (day - 1 < 28)
+            return InvalidTime;
+    }
+}
+
+std::int32_t YearOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).year;
+}
+std::int32_t MonthOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).month;
+}
+std::int32_t DayOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).day;
+}
+std::int32_t HourOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).hour;
+}
+std::int32_t MinuteOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).minute;
+}
+std::int32_t SecondOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).second;
+}
+std::int32_t WeekdayOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).weekday;
+}
+std::int32_t YeardayOf(TimeValue time) {
+    return time < 0 ? 0 : Decompose(time).yearday;
+}
+
+} // namespace runtime

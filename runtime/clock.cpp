@@ -1,0 +1,50 @@
+#include "runtime/clock.h"
+
+#include "platform/clock.h"
+#include "runtime/clock_testing.h"
+
+namespace runtime {
+namespace {
+
+// High-resolution counts per millisecond; 0 while unknown or unusable. Not synchronised: two
+// first calls at once compute the same value.
+std::int64_t ticks_per_ms = 0;
+
+// Set once the timer resolution has been raised; it is never lowered again.
+bool resolution_raised = false;
+
+} // namespace
+
+std::int32_t ElapsedMs() {
+    // Step 1: learn the counter frequency once; below 1000 counts per second (or without a
+    // counter) the tick count serves, and the next call asks again.
+    if (ticks_per_ms == 0) {
+        std::int64_t frequency = 0;
+        if (platform::clock_ops.query_counter_frequency(&frequency) && frequency >= 1000)
+            ticks_per_ms = frequency / 1000;
+        if (ticks_per_ms == 0)
+            return static_cast<std::int32_t>(platform::clock_ops.tick_count());
+    }
+    // Step 2: the counter in whole milliseconds; a failed read counts as 0. The remainder of
+    // the frequency division is dropped, so odd frequencies run slightly fast.
+    std::int64_t count = 0;
+    if (!platform::clock_ops.query_counter(&count))
+        count = 0;
+    // The low 32 bits: readings wrap modulo 2^32 and only differences count.
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count / ticks_per_ms));
+}
+
+void SleepMs(std::int32_t milliseconds) {
+    if (!resolution_raised) {
+        platform::clock_ops.raise_timer_resolution();
+        resolution_raised = true;
+    }
+    platform::clock_ops.sleep_for(milliseconds < 0 ? 0u : static_cast<std::uint32_t>(milliseconds));
+}
+
+void ResetClockForTesting() {
+    ticks_per_ms = 0;
+    resolution_raised = false;
+}
+
+} // namespace runtime
