@@ -1,7 +1,6 @@
 #include "platform/clock.h"
 
-#include <mmsystem.h>
-#include <windows.h>
+#include <windows.h> // with <mmsystem.h>: timeBeginPeriod
 
 namespace platform {
 namespace {
