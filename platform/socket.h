@@ -77,6 +77,10 @@ std::int32_t RecvFrom(SocketHandle socket, void* buffer, std::int32_t length,
 // bind() to address and port (0: any free port); false on failure.
 bool Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port);
 
+// Lets a listening socket bind its port while closed connections of it wait out TIME_WAIT
+// (SO_REUSEADDR); false on failure.
+bool SetReuseAddress(SocketHandle socket);
+
 // listen() with the given backlog; false on failure.
 bool Listen(SocketHandle socket, std::int32_t backlog);
 

@@ -172,6 +172,11 @@ bool Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
     return bind(Fd(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+bool SetReuseAddress(SocketHandle socket) {
+    int on = 1;
+    return setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+}
+
 bool Listen(SocketHandle socket, std::int32_t backlog) {
     return listen(Fd(socket), backlog) == 0;
 }

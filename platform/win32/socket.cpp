@@ -153,6 +153,12 @@ bool Bind(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
     return bind(Sock(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+bool SetReuseAddress(SocketHandle socket) {
+    BOOL on = TRUE;
+    return setsockopt(Sock(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                      sizeof on) == 0;
+}
+
 bool Listen(SocketHandle socket, std::int32_t backlog) {
     return listen(Sock(socket), backlog) == 0;
 }
