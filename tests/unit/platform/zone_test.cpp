@@ -1,0 +1,92 @@
+// The real zone layer: on POSIX under several TZ settings (the layer follows TZ as it is at
+// each read); on Windows the zone wine or Windows gives this process.
+#include "platform/zone.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+std::string Narrow(const char16_t* units) {
+    std::string text;
+    for (int i = 0; i < platform::ZoneNameUnits && units[i] != 0; ++i) {
+        text += static_cast<char>(units[i] & 0xFF);
+    }
+    return text;
+}
+
+#if !defined(_WIN32)
+
+class ScopedTz {
+  public:
+    explicit ScopedTz(const char* tz) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) {
+            old_ = old;
+        }
+        setenv("TZ", tz, 1);
+    }
+    ~ScopedTz() {
+        if (had_) {
+            setenv("TZ", old_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+    }
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
+
+struct ZoneCase {
+    const char* tz;
+    bool has_daylight;
+    std::int32_t bias; // standard offset, minutes west
+    std::int32_t daylight_bias;
+    const char* standard_name;
+};
+
+TEST(ReadTimeZone, FollowsTzAndShapesTheWindowsRecord) {
+    const ZoneCase cases[] = {
+        {"UTC", false, 0, 0, "UTC"},
+        {"Asia/Kolkata", false, -330, 0, "IST"},
+        {"Asia/Tokyo", false, -540, 0, "JST"},
+        {"Europe/Berlin", true, -60, -60, "CET"},
+        {"America/New_York", true, 300, -60, "EST"},
+        {"Australia/Sydney", true, -600, -60, "AEST"}, // daylight time in the other half
+    };
+    for (const ZoneCase& c : cases) {
+        SCOPED_TRACE(c.tz);
+        ScopedTz tz(c.tz);
+        platform::ZoneInfo info{};
+        const std::int32_t result = platform::zone_ops.read_time_zone(&info);
+        if (c.has_daylight) {
+            EXPECT_TRUE(result == platform::ZoneStandard || result == platform::ZoneDaylight);
+        } else {
+            EXPECT_EQ(result, platform::ZoneUnknown);
+        }
+        EXPECT_EQ(info.bias, c.bias);
+        EXPECT_EQ(info.standard_bias, 0);
+        EXPECT_EQ(info.daylight_bias, c.daylight_bias);
+        EXPECT_EQ(Narrow(info.standard_name), c.standard_name);
+    }
+}
+
+#else
+
+TEST(ReadTimeZone, GivesTheProcessZoneAsEightBitUnits) {
+    platform::ZoneInfo info{};
+    const std::int32_t result = platform::zone_ops.read_time_zone(&info);
+    EXPECT_TRUE(result >= platform::ZoneUnknown && result <= platform::ZoneDaylight);
+    EXPECT_FALSE(Narrow(info.standard_name).empty());
+    for (char16_t unit : info.standard_name) {
+        EXPECT_LT(unit, 0x100); // already in the ANSI code page, one byte per unit
+    }
+}
+
+#endif
+
+} // namespace
