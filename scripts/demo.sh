@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The main job, on a fresh Debian 12 machine as root: install what the Linux build needs,
+# build Rizi.lmd and rizi-host (Release, build/linux), start the real time servers on
+# loopback, ask them for the time through the plug-in, and stop the servers again.
+# Usage: demo.sh [SERVER]   (default 127.0.0.1, the loopback servers started here)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+server=${1:-127.0.0.1}
+jobs=${RIZI_JOBS:-2}
+
+echo "== installing the Linux build's dependencies"
+bash scripts/install-deps.sh --linux-only
+
+echo "== building build/linux (Release)"
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIZI_TESTS=OFF >/dev/null
+ninja -C build/linux -j"$jobs" host plugin
+
+echo "== starting the loopback time servers"
+trap 'bash "$root/scripts/servers.sh" stop' EXIT
+bash scripts/servers.sh start
+
+echo "== rizi-host run examples/clock.lua $server"
+build/linux/bin/rizi-host run examples/clock.lua "$server"

@@ -1,0 +1,86 @@
+-- Checks for the end-to-end scripts: each check counts, a failed one prints a "not ok" line
+-- with the script line that made it, and check.done() prints the closing line (or raises an
+-- error, so the host exits non-zero).
+--
+--   local check = require "check"
+--   check.equal(Rizi.GetTimezoneBias(), 1, "bias in Berlin")
+--   check.done()
+
+local check = {}
+
+local count, failed = 0, 0
+
+-- Shows a value so that -0, strings and nil are told apart in messages.
+local function show(value)
+    if type(value) == "string" then
+        return string.format("%q", value)
+    end
+    if value == 0 and 1 / value < 0 then
+        return "-0"
+    end
+    return tostring(value)
+end
+
+local function record(ok, what, detail)
+    count = count + 1
+    if ok then
+        return true
+    end
+    failed = failed + 1
+    local at = debug.getinfo(3, "Sl")
+    local where = at and (at.short_src .. ":" .. at.currentline) or "?"
+    print(string.format("not ok %d - %s (%s)%s", count, what or "check", where,
+        detail and (": " .. detail) or ""))
+    return false
+end
+
+-- The value is true (anything but nil and false).
+function check.truthy(value, what)
+    return record(value and true or false, what, "got " .. show(value))
+end
+
+-- actual == expected; negative and positive zero count as different.
+function check.equal(actual, expected, what)
+    local same = actual == expected
+    if same and actual == 0 and type(actual) == "number" then
+        same = (1 / actual) == (1 / expected)
+    end
+    return record(same, what, "expected " .. show(expected) .. ", got " .. show(actual))
+end
+
+-- |actual - expected| <= tolerance.
+function check.near(actual, expected, tolerance, what)
+    local ok = type(actual) == "number" and math.abs(actual - expected) <= tolerance
+    return record(ok, what, string.format("expected %s within %s, got %s", show(expected),
+        show(tolerance), show(actual)))
+end
+
+-- Calling fn raises an error whose message contains the text (plain, not a pattern).
+function check.raises(fn, text, what)
+    local ok, message = pcall(fn)
+    if ok then
+        return record(false, what, "no error raised")
+    end
+    message = tostring(message)
+    return record(message:find(text, 1, true) ~= nil, what,
+        "expected an error containing " .. show(text) .. ", got " .. show(message))
+end
+
+-- Calling fn raises no error.
+function check.succeeds(fn, what)
+    local ok, message = pcall(fn)
+    return record(ok, what, "raised " .. show(message))
+end
+
+-- The closing line. A script that made no check, or a failed one, ends with an error.
+function check.done()
+    if failed > 0 then
+        error(string.format("%d of %d checks failed", failed, count), 0)
+    end
+    if count == 0 then
+        error("no checks were made", 0)
+    end
+    print(string.format("ok: %d checks passed", count))
+end
+
+return check
