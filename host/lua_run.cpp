@@ -84,8 +84,8 @@ int RunLua(const PluginLibrary& plugin, const LuaJob& job) {
     const int top = lua_gettop(L);
     register_actions(L);
     if (lua_gettop(L) != top || lua_tointeger(L, -1) != 1)
-        return Fail("irPlg_Action_RegisterActions changed the Lua stack (" + std::to_string(top) +
-                    " values before, " + std::to_string(lua_gettop(L)) + " after)");
+        return Fail("irPlg_Action_RegisterActions changed the Lua stack depth from " +
+                    std::to_string(top) + " to " + std::to_string(lua_gettop(L)));
     lua_settop(L, 0);
 
     lua_pushcfunction(L, Traceback); // stack: handler

@@ -48,7 +48,11 @@ std::string LastLibraryError() {
     while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
                           text[length - 1] == ' ' || text[length - 1] == '.'))
         --length;
+    // Messages such as "%1 is not a valid Win32 application" keep their insert unfilled.
     std::string message(text, length);
+    std::string::size_type insert = message.find("%1");
+    if (insert != std::string::npos)
+        message.replace(insert, 2, "the file");
     return message + " (error " + std::to_string(code) + ")";
 }
 
