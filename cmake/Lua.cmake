@@ -15,6 +15,8 @@ if(WIN32)
     # -static ignores *.dll.a, so the import library is linked by its path.
     target_link_libraries(lua::lua INTERFACE lua::headers "${RIZI_LUA_WIN_DIR}/liblua5.1.dll.a")
     set(RIZI_LUA_DLL "${RIZI_LUA_WIN_DIR}/lua5.1.dll")
+    # Programs and the plug-in in bin/ load the DLL from beside them.
+    configure_file("${RIZI_LUA_DLL}" "${CMAKE_BINARY_DIR}/bin/lua5.1.dll" COPYONLY)
 else()
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(LUA51 REQUIRED IMPORTED_TARGET lua5.1)

@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need, from Debian's archive only.
-# Idempotent: run it as often as you like. Usage: install-deps.sh [--linux-only]
+# Idempotent: run it as often as you like. Usage: install-deps.sh [--linux-only] [--win32-smoke]
+#   --win32-smoke  also the 32-bit wine (wine32:i386) and qemu-i386 for the smoke run of the
+#                  real i686 files, on kernels that cannot execute 32-bit x86 code
 set -euo pipefail
 
 linux_only=0
-[[ "${1:-}" == "--linux-only" ]] && linux_only=1
+win32_smoke=0
+for arg in "$@"; do
+    case $arg in
+        --linux-only) linux_only=1 ;;
+        --win32-smoke) win32_smoke=1 ;;
+        *)
+            echo "usage: install-deps.sh [--linux-only] [--win32-smoke]" >&2
+            exit 2
+            ;;
+    esac
+done
 
 export DEBIAN_FRONTEND=noninteractive
 apt_opts=(-y -q -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold)
@@ -51,6 +63,34 @@ fi
 if [[ -n "$todo" ]]; then
     # shellcheck disable=SC2086
     apt-get install "${apt_opts[@]}" --no-install-recommends $todo
+fi
+
+# The 32-bit wine for the i686 smoke run. Where this kernel cannot execute 32-bit x86 code,
+# i386 ELF files run through qemu-i386 (binfmt_misc; flag F opens the interpreter now, so it
+# also works inside containers and namespaces).
+if [[ $win32_smoke == 1 && $linux_only == 0 ]]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+        apt-get update -q
+    fi
+    todo=$(missing wine32:i386 qemu-user)
+    if [[ -n "$todo" ]]; then
+        # shellcheck disable=SC2086
+        apt-get install "${apt_opts[@]}" --no-install-recommends $todo
+    fi
+    if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+        binfmt=/proc/sys/fs/binfmt_misc
+        [[ -e $binfmt/register ]] || mount -t binfmt_misc binfmt_misc "$binfmt"
+        if [[ ! -e $binfmt/qemu-i386 ]]; then
+            magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+            mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+            echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" >"$binfmt/register"
+        fi
+        /lib/ld-linux.so.2 --version >/dev/null 2>&1 || {
+            echo "install-deps: i386 programs still do not run (qemu-i386 binfmt)" >&2
+            exit 1
+        }
+    fi
 fi
 
 # The packaged services must not run on their own: our scripts start private instances.
