@@ -1,4 +1,7 @@
--- Table Rizi as registration leaves it: exactly its four functions, nothing else.
+-- Table Rizi as registration leaves it: exactly its four functions and nothing else, each
+-- returning exactly one value.
+local check = require "check"
+
 local expected = {
     GetTimezoneName = true,
     GetTimezoneBias = true,
@@ -6,20 +9,20 @@ local expected = {
     RetrieveTSTime = true,
 }
 
-assert(type(Rizi) == "table", "Rizi is " .. type(Rizi))
-assert(getmetatable(Rizi) == nil, "Rizi has a metatable")
-assert(#Rizi == 0, "Rizi has an array part")
+check.equal(type(Rizi), "table", "Rizi is a table")
+check.equal(getmetatable(Rizi), nil, "Rizi has no metatable")
+check.equal(#Rizi, 0, "Rizi has no array part")
 local count = 0
 for key, value in pairs(Rizi) do
-    assert(expected[key], "unexpected key " .. tostring(key))
-    assert(type(value) == "function", key .. " is " .. type(value))
+    check.truthy(expected[key], "expected key " .. tostring(key))
+    check.equal(type(value), "function", tostring(key) .. " is a function")
     count = count + 1
 end
-assert(count == 4, "Rizi has " .. count .. " entries")
+check.equal(count, 4, "entries in Rizi")
 
--- Each function returns exactly one value.
-assert(select("#", Rizi.GetTimezoneName()) == 1)
-assert(select("#", Rizi.GetTimezoneBias()) == 1)
-assert(select("#", Rizi.RetrieveNTPTime("255.255.255.255")) == 1)
-assert(select("#", Rizi.RetrieveTSTime("255.255.255.255")) == 1)
-print("ok")
+-- 255.255.255.255 is never usable: the retrievals give nil at once.
+check.equal(select("#", Rizi.GetTimezoneName()), 1, "GetTimezoneName returns one value")
+check.equal(select("#", Rizi.GetTimezoneBias()), 1, "GetTimezoneBias returns one value")
+check.equal(select("#", Rizi.RetrieveNTPTime("255.255.255.255")), 1, "RetrieveNTPTime returns one value")
+check.equal(select("#", Rizi.RetrieveTSTime("255.255.255.255")), 1, "RetrieveTSTime returns one value")
+check.done()

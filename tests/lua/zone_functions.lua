@@ -1,6 +1,7 @@
 -- The zone functions against the zone this process runs in (TZ), compared with what the Lua
 -- standard library reports for the same moment.
--- tz: UTC Europe/Berlin America/New_York Asia/Kolkata Asia/Tokyo
+-- tz: UTC Europe/Berlin America/New_York Asia/Kolkata Asia/Tokyo Australia/Sydney
+local check = require "check"
 
 -- Days from 1970-01-01 to the given date (proleptic Gregorian).
 local function days_from_civil(y, m, d)
@@ -17,37 +18,34 @@ local function seconds_of(t)
     return days_from_civil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.min * 60 + t.sec
 end
 
--- Both the C library's and Windows' names of the standard time of each zone.
+-- The standard time's name from the C library and from Windows.
 local standard_names = {
     ["UTC"] = { UTC = true, ["Greenwich Standard Time"] = true, ["Coordinated Universal Time"] = true },
     ["Europe/Berlin"] = { CET = true, ["W. Europe Standard Time"] = true, ["Central Europe Standard Time"] = true },
     ["America/New_York"] = { EST = true, ["Eastern Standard Time"] = true },
     ["Asia/Kolkata"] = { IST = true, ["India Standard Time"] = true },
     ["Asia/Tokyo"] = { JST = true, ["Tokyo Standard Time"] = true },
+    ["Australia/Sydney"] = { AEST = true, ["AUS Eastern Standard Time"] = true },
 }
 -- Zones without daylight saving time keep their offset all year.
-local fixed_hours = { ["Asia/Kolkata"] = 5.5, ["Asia/Tokyo"] = 9 }
+local fixed_hours = { ["UTC"] = -0.0, ["Asia/Kolkata"] = 5.5, ["Asia/Tokyo"] = 9 }
 
 local tz = os.getenv("TZ")
-local name = Rizi.GetTimezoneName("ignored", 1)
+local name = Rizi.GetTimezoneName("arguments", "are", "ignored")
 local hours = Rizi.GetTimezoneBias("ignored")
-assert(type(name) == "string", "name is " .. type(name))
-assert(type(hours) == "number", "bias is " .. type(hours))
-assert(not name:find("%z"), "name holds a zero byte")
-assert(#name <= 32, "name longer than 32 bytes")
+check.equal(type(name), "string", "GetTimezoneName gives a string")
+check.equal(type(hours), "number", "GetTimezoneBias gives a number")
+check.truthy(not name:find("%z") and #name <= 32, "at most 32 bytes, no zero byte: " .. name)
 
+-- In daylight time too, the bias is the offset in force and the name the standard one.
 local now = os.time()
 local local_hours = (seconds_of(os.date("*t", now)) - seconds_of(os.date("!*t", now))) / 3600
-assert(hours == local_hours, ("bias %s hours, local time is UTC%+g"):format(tostring(hours), local_hours))
-
+check.near(hours, local_hours, 0, "hours east of UTC, as os.date sees them")
 if tz and standard_names[tz] then
-    assert(standard_names[tz][name], ("TZ=%s gave the name %q"):format(tz, name))
+    check.truthy(standard_names[tz][name], "standard name in " .. tz .. ": " .. name)
 end
 if tz and fixed_hours[tz] then
-    assert(hours == fixed_hours[tz], ("TZ=%s gave %s hours"):format(tz, tostring(hours)))
+    -- UTC: a bias of 0 comes out as negative zero.
+    check.equal(hours, fixed_hours[tz], "fixed offset of " .. tz)
 end
-if tz == "UTC" then
-    -- A bias of 0 comes out as negative zero.
-    assert(1 / hours == -math.huge, "UTC gave " .. tostring(hours) .. ", not -0")
-end
-print(("ok: %s, %q, %s"):format(tostring(tz), name, tostring(hours)))
+check.done()
