@@ -1,5 +1,6 @@
 // The SNTP client: request bytes, timestamp conversion, and queries against our own
 // misbehaving server on 127.0.0.2:123, with waits counted in sleeps of the faked clock.
+#include "runtime/net.h"
 #include "tests/support/fake_time_clock.h"
 #include "tests/support/fake_time_zone.h"
 #include "tests/support/scripted_time_servers.h"
@@ -207,6 +208,7 @@ TEST(SntpQuery, PollsUntilTheDeadlineWhateverTheCounterReads) {
 }
 
 TEST(SntpQuery, FailsAtOnceForAnUnusableHost) {
+    ASSERT_EQ(runtime::NetworkStartup(), 1); // no scripted server has started the sockets
     FakeClock clock;
     EXPECT_EQ(timelib::SntpQuery("255.255.255.255", 100), 0);
     EXPECT_EQ(clock.Sleeps(), 0);

@@ -1,5 +1,6 @@
 // The RFC 868 client against our own misbehaving server on 127.0.0.2:37, with waits counted
 // in sleeps of the faked clock.
+#include "runtime/net.h"
 #include "tests/support/fake_time_clock.h"
 #include "tests/support/fake_time_zone.h"
 #include "tests/support/scripted_time_servers.h"
@@ -114,6 +115,7 @@ TEST(TimeProtocolQuery, GivesUpAfterTheLimitOfEmptyPolls) {
 }
 
 TEST(TimeProtocolQuery, FailsAtOnceWhenTheConnectionIsRefused) {
+    ASSERT_EQ(runtime::NetworkStartup(), 1); // no scripted server has started the sockets
     FakeClock clock;
     runtime::TimeValue t = 0;
     EXPECT_FALSE(timelib::TimeProtocolQuery(test_support::NoServerAddress, 130, &t));
