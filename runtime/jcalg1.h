@@ -1,0 +1,23 @@
+// The JCALG1 decoder: an LZ77-family stream with a bit-level code, and the stream checksum
+// that guards its output. Decoding only; the build-time encoder lives in tools/.
+// Every read stays inside the source length and every write inside the destination length
+// that the caller holds; a stream that would leave them is malformed and yields 0.
+#pragma once
+
+#include <cstdint>
+
+namespace runtime {
+
+// Size of the stream header: the mark "JC", the decoded size and the checksum.
+constexpr std::int32_t Jcalg1HeaderBytes = 10;
+
+// The stream checksum of length bytes (0 for fewer than 4 bytes).
+std::uint32_t Jcalg1Checksum(const std::uint8_t* data, std::uint32_t length);
+
+// Decodes the stream at source (source_length bytes) into destination (destination_length
+// bytes). Returns the number of bytes written, or 0 for a stream without the mark, a checksum
+// that does not match, or a stream that is malformed or does not fit the two buffers.
+std::int32_t UnpackJcalg1(const void* source, std::int32_t source_length, void* destination,
+                          std::int32_t destination_length);
+
+} // namespace runtime
