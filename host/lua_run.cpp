@@ -1,6 +1,7 @@
 // `run` and `-e`: a fresh Lua 5.1 state, the plug-in's actions registered, one chunk run,
 // in the manner of the stand-alone interpreter (arg table, traceback on errors).
 #include "host/commands.h"
+#include "platform/library.h"
 
 #include <cstdio>
 #include <memory>
@@ -72,6 +73,8 @@ int RunLua(const PluginLibrary& plugin, const LuaJob& job) {
             return Fail("script not found: " + job.chunk);
     }
 
+    // Scripts compare os.date with the plug-in's results; both follow one zone.
+    platform::FollowSystemTimeZone();
     LuaOwner owner(luaL_newstate());
     lua_State* L = owner.get();
     if (L == nullptr)

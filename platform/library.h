@@ -31,4 +31,10 @@ std::string ExecutablePath();
 // Writes the stream's bytes unchanged (no CR inserted before LF on Windows).
 void SetBinaryOutput(std::FILE* stream);
 
+// Makes the C library's local time (Lua's os.date, os.time) follow the system's time zone,
+// the one the plug-in reads. Windows: the C runtime would otherwise read TZ in its own
+// limited form (a three-letter name and an offset, no rules) where the system ignores it;
+// TZ is removed from the process's environment.
+void FollowSystemTimeZone();
+
 } // namespace platform

@@ -41,4 +41,8 @@ void SetBinaryOutput(std::FILE* /*stream*/) {
     // POSIX streams never translate line ends.
 }
 
+void FollowSystemTimeZone() {
+    // The C library's local time is the system's zone (TZ included) already.
+}
+
 } // namespace platform

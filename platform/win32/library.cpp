@@ -1,7 +1,9 @@
 #include "platform/library.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
+#include <time.h>
 #include <windows.h>
 
 namespace platform {
@@ -66,6 +68,15 @@ std::string ExecutablePath() {
 
 void SetBinaryOutput(std::FILE* stream) {
     _setmode(_fileno(stream), _O_BINARY);
+}
+
+void FollowSystemTimeZone() {
+    // Without TZ the runtime asks GetTimeZoneInformation, as the plug-in does. TZ goes for
+    // good: the runtime reads it again in several calls (mktime, strftime's %Z).
+    if (std::getenv("TZ") != nullptr) {
+        _putenv("TZ=");
+        _tzset();
+    }
 }
 
 } // namespace platform
