@@ -99,5 +99,9 @@ for svc in chrony xinetd; do
         systemctl stop "$svc" || true
     fi
 done
-pkill -x chronyd 2>/dev/null || true
+# Without systemd the packages may have started their daemons by hand; stop only those,
+# found by the packages' own pid files, never our private instances.
+for pidfile in /run/chrony/chronyd.pid /run/xinetd.pid; do
+    [[ -f $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
+done
 echo "install-deps: done"
