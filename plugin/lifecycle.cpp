@@ -1,0 +1,54 @@
+#include "plugin/lifecycle.h"
+
+#include "platform/module_entry.h"
+#include "plugin/identity.h"
+#include "plugin/thread_text.h"
+#include "runtime/heap.h"
+#include "runtime/net.h"
+#include "runtime/packer.h"
+
+namespace plugin {
+
+// No step's result is examined: the loader is always told the module started.
+void Startup() {
+    // 1. The module heap: the services' own records.
+    runtime::CreateHeap(runtime::Heap::Module);
+    // 2. The string heap, the thread-local slot and the loading thread's text area.
+    runtime::CreateHeap(runtime::Heap::String);
+    CreateThreadTextSlot();
+    // 3. The memory heap: blocks requested explicitly.
+    runtime::CreateHeap(runtime::Heap::Memory);
+    // 4. The list of open pack handles.
+    runtime::CreatePackHandleList();
+    // 5, 6. Name, author text, version; the SDK version.
+    SetIdentityValues();
+    // 7. The JCALG1 packer, so the action document unpacks from the host's first call on.
+    runtime::RegisterJcalg1Packer();
+    // 8. The socket layer; registering the actions starts it again if this failed.
+    runtime::NetworkStartup();
+}
+
+void Teardown() {
+    runtime::DestroyPackHandleList();
+    runtime::NetworkShutdown();
+    runtime::DestroyHeap(runtime::Heap::Memory);
+    // The slot goes first: on Windows freeing it releases the areas still set, which needs
+    // the string heap alive.
+    FreeThreadTextSlot();
+    runtime::DestroyHeap(runtime::Heap::String);
+    runtime::DestroyHeap(runtime::Heap::Module);
+}
+
+} // namespace plugin
+
+namespace platform {
+
+void OnModuleLoad() {
+    plugin::Startup();
+}
+
+void OnModuleUnload() {
+    plugin::Teardown();
+}
+
+} // namespace platform
