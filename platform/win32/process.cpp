@@ -1,7 +1,10 @@
 #include "platform/process.h"
 
-#include <shellapi.h>
+// shellapi.h needs the types of windows.h first.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 namespace platform {
 namespace {
