@@ -60,13 +60,18 @@ PeerBytes ReadInPieces(runtime::ClientConnection* conn, std::int32_t piece,
     return all;
 }
 
+// Starts the socket library before any peer opens a socket (Winsock needs it).
+struct NetworkStarted {
+    NetworkStarted() { EXPECT_EQ(runtime::NetworkStartup(), 1); }
+};
+
 // A UDP connection to a fresh peer, after one request so the peer knows the client.
 struct UdpPair {
+    NetworkStarted started;
     LoopbackUdpPeer peer;
     Connection conn;
 
     UdpPair() {
-        EXPECT_EQ(runtime::NetworkStartup(), 1);
         if (!peer.Ok())
             return;
         conn = Open("127.0.0.1", peer.Port(), runtime::ProtocolUdp);
@@ -251,10 +256,17 @@ TEST(PollConnectionEvent, ForeignSendersAreIgnored) {
     UdpPair pair;
     ASSERT_TRUE(pair.Ok());
     LoopbackUdpPeer other_port("127.0.0.1");
-    LoopbackUdpPeer other_address("127.0.0.2", pair.peer.Port());
     ASSERT_TRUE(other_port.Ok());
-    ASSERT_TRUE(other_address.Ok());
-    for (LoopbackUdpPeer* foreign : {&other_port, &other_address}) {
+    std::vector<LoopbackUdpPeer*> foreigners{&other_port};
+    // The peer's port on another loopback address. Wine binds only addresses of an
+    // interface, so there the case is left out.
+    LoopbackUdpPeer other_address("127.0.0.2", pair.peer.Port());
+    if (other_address.Ok())
+        foreigners.push_back(&other_address);
+#ifndef _WIN32
+    EXPECT_TRUE(other_address.Ok());
+#endif
+    for (LoopbackUdpPeer* foreign : foreigners) {
         ASSERT_TRUE(foreign->SendToClientOf(pair.peer, PatternBytes(48, 7)));
         const PeerBytes reply = PatternBytes(48, 8);
         ASSERT_TRUE(pair.peer.SendToClient(reply));
