@@ -258,8 +258,8 @@ TEST(PollConnectionEvent, ForeignSendersAreIgnored) {
     LoopbackUdpPeer other_port("127.0.0.1");
     ASSERT_TRUE(other_port.Ok());
     std::vector<LoopbackUdpPeer*> foreigners{&other_port};
-    // The peer's port on another loopback address. Wine binds only addresses of an
-    // interface, so there the case is left out.
+    // The peer's port on another loopback address. Wine refuses a port that is already
+    // bound on another address, so there the case is left out.
     LoopbackUdpPeer other_address("127.0.0.2", pair.peer.Port());
     if (other_address.Ok())
         foreigners.push_back(&other_address);
