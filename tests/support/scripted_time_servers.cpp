@@ -61,7 +61,13 @@ ScriptedSntpServer::ScriptedSntpServer(SntpScript script) : script_(std::move(sc
     platform::SocketStartup();
     server_ = BindWithRetry(platform::SocketType::Datagram, ScriptedServerAddress, NtpPort);
     other_port_ = BindWithRetry(platform::SocketType::Datagram, ScriptedServerAddress, 0);
-    other_address_ = BindWithRetry(platform::SocketType::Datagram, ForeignSenderAddress, NtpPort);
+    // The foreign sender's port is 123 as well where the system allows it (wine refuses a
+    // second port 123 on another loopback address); then any port serves.
+    other_address_ = platform::OpenSocket(platform::SocketType::Datagram);
+    if (!platform::Bind(other_address_, platform::InetAddr(ForeignSenderAddress), NtpPort)) {
+        platform::CloseSocket(other_address_);
+        other_address_ = BindWithRetry(platform::SocketType::Datagram, ForeignSenderAddress, 0);
+    }
     ready_ = server_ != platform::InvalidSocket && other_port_ != platform::InvalidSocket &&
              other_address_ != platform::InvalidSocket;
     if (ready_) {

@@ -25,7 +25,7 @@ constexpr const char* NoServerAddress = "127.0.0.254";
 enum class SntpSource {
     Server,       // 127.0.0.2:123, as a real reply
     OtherPort,    // 127.0.0.2, another port
-    OtherAddress, // 127.0.0.3:123
+    OtherAddress, // 127.0.0.3, port 123 where the system allows it
 };
 
 struct SntpDatagram {
