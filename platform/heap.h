@@ -20,4 +20,4 @@ void* AllocateFromHeap(HeapHandle heap, std::size_t bytes);
 // Returns a block to the heap it came from. A null block is ignored.
 void ReleaseToHeap(HeapHandle heap, void* block);
 
-}  // namespace platform
+} // namespace platform

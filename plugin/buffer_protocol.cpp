@@ -6,7 +6,7 @@ namespace plugin {
 
 bool HostBufferFits(std::int32_t length, const char* buffer, std::int32_t* size) {
     if (size == nullptr)
-        return false;  // nowhere to read the capacity from, nowhere to say what is needed
+        return false; // nowhere to read the capacity from, nowhere to say what is needed
     // The needed size is computed in 64 bits: length + 1 cannot overflow there.
     const std::int64_t needed = static_cast<std::int64_t>(length) + 1;
     if (buffer == nullptr || *size < needed) {
@@ -26,4 +26,4 @@ std::int32_t CopyTextToHost(const char* text, std::int32_t length, char* buffer,
     return length;
 }
 
-}  // namespace plugin
+} // namespace plugin

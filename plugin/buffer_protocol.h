@@ -15,4 +15,4 @@ bool HostBufferFits(std::int32_t length, const char* buffer, std::int32_t* size)
 std::int32_t CopyTextToHost(const char* text, std::int32_t length, char* buffer,
                             std::int32_t* size);
 
-}  // namespace plugin
+} // namespace plugin

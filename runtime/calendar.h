@@ -23,13 +23,13 @@ TimeValue LocalNow();
 TimeValue AddYears(TimeValue time, std::int32_t years);
 
 // Fields of a time value as UTC; each returns 0 for a negative value.
-std::int32_t YearOf(TimeValue time);     // 1970 to 2038
-std::int32_t MonthOf(TimeValue time);    // 1 to 12
-std::int32_t DayOf(TimeValue time);      // 1 to 31
-std::int32_t HourOf(TimeValue time);     // 0 to 23
-std::int32_t MinuteOf(TimeValue time);   // 0 to 59
-std::int32_t SecondOf(TimeValue time);   // 0 to 59
-std::int32_t WeekdayOf(TimeValue time);  // 0 = Sunday to 6 = Saturday
-std::int32_t YeardayOf(TimeValue time);  // 1 to 366
+std::int32_t YearOf(TimeValue time);    // 1970 to 2038
+std::int32_t MonthOf(TimeValue time);   // 1 to 12
+std::int32_t DayOf(TimeValue time);     // 1 to 31
+std::int32_t HourOf(TimeValue time);    // 0 to 23
+std::int32_t MinuteOf(TimeValue time);  // 0 to 59
+std::int32_t SecondOf(TimeValue time);  // 0 to 59
+std::int32_t WeekdayOf(TimeValue time); // 0 = Sunday to 6 = Saturday
+std::int32_t YeardayOf(TimeValue time); // 1 to 366
 
-}  // namespace runtime
+} // namespace runtime

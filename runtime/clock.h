@@ -24,4 +24,4 @@ inline bool DeadlinePassed(std::int32_t start, std::int32_t now, std::int32_t li
     return limit_ms < 0 || MsBetween(start, now) > static_cast<std::uint32_t>(limit_ms);
 }
 
-}  // namespace runtime
+} // namespace runtime

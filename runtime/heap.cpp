@@ -9,9 +9,11 @@ constexpr std::size_t InitialHeapBytes = 4096;
 
 platform::HeapHandle heaps[3] = {nullptr, nullptr, nullptr};
 
-platform::HeapHandle& Slot(Heap heap) { return heaps[static_cast<int>(heap)]; }
+platform::HeapHandle& Slot(Heap heap) {
+    return heaps[static_cast<int>(heap)];
+}
 
-}  // namespace
+} // namespace
 
 bool CreateHeap(Heap heap) {
     if (Slot(heap) == nullptr)
@@ -24,7 +26,9 @@ void DestroyHeap(Heap heap) {
     Slot(heap) = nullptr;
 }
 
-bool HeapExists(Heap heap) { return Slot(heap) != nullptr; }
+bool HeapExists(Heap heap) {
+    return Slot(heap) != nullptr;
+}
 
 void* AllocateBlock(Heap heap, std::int64_t bytes) {
     if (bytes <= 0 || static_cast<std::uint64_t>(bytes) > SIZE_MAX)
@@ -32,6 +36,8 @@ void* AllocateBlock(Heap heap, std::int64_t bytes) {
     return platform::AllocateFromHeap(Slot(heap), static_cast<std::size_t>(bytes));
 }
 
-void ReleaseBlock(Heap heap, void* block) { platform::ReleaseToHeap(Slot(heap), block); }
+void ReleaseBlock(Heap heap, void* block) {
+    platform::ReleaseToHeap(Slot(heap), block);
+}
 
-}  // namespace runtime
+} // namespace runtime

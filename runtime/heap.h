@@ -45,4 +45,4 @@ class HeapBlock {
     void* block_;
 };
 
-}  // namespace runtime
+} // namespace runtime

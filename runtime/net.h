@@ -45,4 +45,4 @@ std::int32_t ReceiveFromConnection(ConnectionHandle conn, void* buffer, std::int
 // Closes the socket and releases the record and any pending datagram. Null is ignored.
 void CloseClientConnection(ConnectionHandle conn);
 
-}  // namespace runtime
+} // namespace runtime

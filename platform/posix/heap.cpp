@@ -14,11 +14,11 @@ struct alignas(std::max_align_t) BlockHeader {
 };
 
 struct PosixHeap {
-    std::mutex lock;  // heaps serialise their own access, as Windows heaps do
+    std::mutex lock; // heaps serialise their own access, as Windows heaps do
     BlockHeader head{&head, &head};
 };
 
-}  // namespace
+} // namespace
 
 HeapHandle CreatePrivateHeap(std::size_t /*initial_bytes*/) {
     return new (std::nothrow) PosixHeap;
@@ -64,4 +64,4 @@ void ReleaseToHeap(HeapHandle heap, void* block) {
     std::free(b);
 }
 
-}  // namespace platform
+} // namespace platform

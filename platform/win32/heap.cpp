@@ -24,4 +24,4 @@ void ReleaseToHeap(HeapHandle heap, void* block) {
         HeapFree(heap, 0, block);
 }
 
-}  // namespace platform
+} // namespace platform

@@ -3,10 +3,11 @@
 
 namespace test_support {
 
-template <class Ops>
-class ScopedOps {
+template <class Ops> class ScopedOps {
   public:
-    ScopedOps(Ops& slot, const Ops& replacement) : slot_(slot), saved_(slot) { slot_ = replacement; }
+    ScopedOps(Ops& slot, const Ops& replacement) : slot_(slot), saved_(slot) {
+        slot_ = replacement;
+    }
     ~ScopedOps() { slot_ = saved_; }
     ScopedOps(const ScopedOps&) = delete;
     ScopedOps& operator=(const ScopedOps&) = delete;
@@ -16,4 +17,4 @@ class ScopedOps {
     Ops saved_;
 };
 
-}  // namespace test_support
+} // namespace test_support

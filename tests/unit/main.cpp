@@ -1,7 +1,7 @@
 // Runs every unit test with the module's heaps in place, as start-up leaves them.
-#include <gtest/gtest.h>
-
 #include "runtime/heap.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -19,7 +19,7 @@ class HeapEnvironment : public ::testing::Environment {
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
