@@ -1,0 +1,84 @@
+-- Smoke run of the real 32-bit files: rizi-host.exe (i686) has loaded Rizi.lmd with
+-- lua5.1.dll and registered its actions. One line per check; an error at the end when any
+-- failed, so the host exits non-zero.
+-- Usage: rizi-host run smoke.lua [SERVER]   (SERVER: the loopback time servers, 127.0.0.1)
+
+local server = arg and arg[1] or "127.0.0.1"
+local count, failed = 0, 0
+
+local function check(ok, what, detail)
+    count = count + 1
+    if ok then
+        print(string.format("ok %d - %s", count, what))
+    else
+        failed = failed + 1
+        print(string.format("not ok %d - %s%s", count, what, detail and (": " .. detail) or ""))
+    end
+end
+
+-- Table Rizi: exactly the four functions.
+local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime" }
+check(type(Rizi) == "table", "global Rizi is a table", type(Rizi))
+if type(Rizi) ~= "table" then
+    error(string.format("%d of %d checks failed", failed, count))
+end
+local entries = 0
+for _ in pairs(Rizi) do
+    entries = entries + 1
+end
+check(entries == 4, "Rizi has four entries", tostring(entries))
+for _, name in ipairs(names) do
+    check(type(Rizi[name]) == "function", "Rizi." .. name .. " is a function", type(Rizi[name]))
+end
+
+-- Zone functions: one string and one number of hours within the range zones use.
+local zone_name = Rizi.GetTimezoneName()
+check(type(zone_name) == "string", "GetTimezoneName gives a string: " .. tostring(zone_name))
+local bias = Rizi.GetTimezoneBias()
+check(type(bias) == "number" and bias >= -12 and bias <= 14,
+      "GetTimezoneBias gives hours east of UTC: " .. tostring(bias))
+
+-- One retrieval by each protocol from the real loopback servers, compared with this
+-- process's own UTC clock (the servers serve the same machine's clock).
+local function fields_ok(date)
+    if type(date) ~= "table" then
+        return false
+    end
+    for _, key in ipairs({ "year", "month", "day", "hour", "min", "sec", "wday", "yday" }) do
+        if type(date[key]) ~= "number" then
+            return false
+        end
+    end
+    return true
+end
+
+local function retrieval(label, result)
+    check(type(result) == "table", label .. " returns a table", type(result))
+    if type(result) ~= "table" then
+        return
+    end
+    check(fields_ok(result.unbiased) and fields_ok(result.biased),
+          label .. " has both date tables")
+    check(result.timezoneName == zone_name and result.timezoneBias == bias,
+          label .. " carries the zone name and bias")
+    local u = result.unbiased or {}
+    local server_time = os.time({ year = u.year, month = u.month, day = u.day, hour = u.hour,
+                                  min = u.min, sec = u.sec, isdst = false })
+    local own_time = os.time(os.date("!*t"))
+    local off = server_time and os.difftime(server_time, own_time)
+    check(off and math.abs(off) <= 120, label .. " agrees with the local UTC clock",
+          "off by " .. tostring(off) .. " s")
+    print(string.format("   %s: %04d-%02d-%02d %02d:%02d:%02d UTC", label, u.year or 0,
+                        u.month or 0, u.day or 0, u.hour or 0, u.min or 0, u.sec or 0))
+end
+
+retrieval("RetrieveNTPTime", Rizi.RetrieveNTPTime(server, 2000))
+retrieval("RetrieveTSTime", Rizi.RetrieveTSTime(server, 2000))
+
+-- Failures are nil, never errors.
+check(Rizi.RetrieveTSTime("127.0.0.1:", 5) == nil, "an unresolvable name gives nil")
+
+print(string.format("smoke: %d checks, %d failed", count, failed))
+if failed > 0 then
+    error(string.format("%d of %d checks failed", failed, count))
+end
