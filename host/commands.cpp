@@ -8,6 +8,23 @@
 namespace host {
 namespace {
 
+// Prints a labelled value; continuation lines of a CR LF separated text line up under it.
+void PrintField(const char* label, const std::string& value) {
+    std::printf("%-13s", label);
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type end = value.find("\r\n", start);
+        std::string line = value.substr(start, end == std::string::npos ? end : end - start);
+        std::printf("%s\n", line.c_str());
+        if (end == std::string::npos)
+            break;
+        start = end + 2;
+        std::printf("%-13s", "");
+    }
+}
+
+} // namespace
+
 // One text by the plug-in's buffer protocol, as a host asks for it: first the size with a
 // capacity of 0, then the text into a buffer of exactly that size.
 bool ReadText(const PluginLibrary& plugin, const char* name, std::string& text,
@@ -32,23 +49,6 @@ bool ReadText(const PluginLibrary& plugin, const char* name, std::string& text,
     text.assign(buffer.data(), static_cast<std::size_t>(length));
     return true;
 }
-
-// Prints a labelled value; continuation lines of a CR LF separated text line up under it.
-void PrintField(const char* label, const std::string& value) {
-    std::printf("%-13s", label);
-    std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type end = value.find("\r\n", start);
-        std::string line = value.substr(start, end == std::string::npos ? end : end - start);
-        std::printf("%s\n", line.c_str());
-        if (end == std::string::npos)
-            break;
-        start = end + 2;
-        std::printf("%-13s", "");
-    }
-}
-
-} // namespace
 
 int Fail(const std::string& message) {
     std::fflush(stdout);

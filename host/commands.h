@@ -17,6 +17,11 @@ constexpr int ExitUsage = 2;
 // Prints "rizi-host: message" on stderr and returns ExitFailure.
 int Fail(const std::string& message);
 
+// Reads one text export by the buffer protocol, as a host asks for it: the size first with a
+// capacity of 0, then the text into a buffer of exactly that size. False with a reason in
+// error when the export is missing or breaks the protocol.
+bool ReadText(const PluginLibrary& plugin, const char* name, std::string& text, std::string& error);
+
 // The identity exports: name, version, author text, Lua version and SDK version.
 int ShowInfo(const PluginLibrary& plugin);
 

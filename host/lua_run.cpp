@@ -3,8 +3,10 @@
 #include "host/commands.h"
 #include "platform/library.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace host {
 namespace {
@@ -58,6 +60,86 @@ void SetArgTable(lua_State* L, const LuaJob& job) {
     lua_setfield(L, LUA_GLOBALSINDEX, "arg"); // stack: (empty)
 }
 
+const PluginLibrary& PluginOf(lua_State* L) {
+    return *static_cast<const PluginLibrary*>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+// host.Info(): the identity exports as a table, or nil and the reason.
+int HostInfo(lua_State* L) {
+    const PluginLibrary& plugin = PluginOf(L);
+    const char* names[] = {"irPlg_GetPluginName", "irPlg_GetPluginVersion", "irPlg_GetAuthorInfo",
+                           "irPlg_GetLuaVersion"};
+    const char* keys[] = {"name", "version", "author", "luaVersion"};
+    std::string texts[4];
+    std::string error;
+    auto sdk_version = plugin.Find<SdkVersionExport>("irPlg_GetSDKVersion", error);
+    bool ok = sdk_version != nullptr;
+    for (int i = 0; ok && i < 4; ++i)
+        ok = ReadText(plugin, names[i], texts[i], error);
+    if (!ok) {
+        lua_pushnil(L);
+        lua_pushstring(L, error.c_str());
+        return 2;
+    }
+    lua_createtable(L, 0, 5); // stack: info
+    for (int i = 0; i < 4; ++i) {
+        lua_pushlstring(L, texts[i].data(), texts[i].size());
+        lua_setfield(L, -2, keys[i]);
+    }
+    lua_pushinteger(L, sdk_version());
+    lua_setfield(L, -2, "sdkVersion");
+    return 1;
+}
+
+// host.Actions(): the action description document, or nil and the reason.
+int HostActions(lua_State* L) {
+    std::string document, error;
+    if (!ReadText(PluginOf(L), "irPlg_GetPluginActionXML", document, error)) {
+        lua_pushnil(L);
+        lua_pushstring(L, error.c_str());
+        return 2;
+    }
+    lua_pushlstring(L, document.data(), document.size());
+    return 1;
+}
+
+// host.ShowHelp(folder [, action]): what irPlg_ShowHelpForPlugin or ...ForAction returns.
+int HostShowHelp(lua_State* L) {
+    const char* folder = luaL_checkstring(L, 1);
+    const char* action = luaL_optstring(L, 2, nullptr);
+    const PluginLibrary& plugin = PluginOf(L);
+    std::string error;
+    std::int32_t result = 0;
+    if (action != nullptr) {
+        auto show = plugin.Find<HelpForActionExport>("irPlg_ShowHelpForAction", error);
+        result = show != nullptr ? show(action, folder) : -1;
+    } else {
+        auto show = plugin.Find<HelpForPluginExport>("irPlg_ShowHelpForPlugin", error);
+        result = show != nullptr ? show(folder) : -1;
+    }
+    if (result == -1 && !error.empty()) {
+        lua_pushnil(L);
+        lua_pushstring(L, error.c_str());
+        return 2;
+    }
+    lua_pushinteger(L, result);
+    return 1;
+}
+
+// Global host: what a host application asks the plug-in outside Lua, so that one script
+// can check the whole interface in one process.
+void SetHostTable(lua_State* L, const PluginLibrary& plugin) {
+    const luaL_Reg functions[] = {
+        {"Info", HostInfo}, {"Actions", HostActions}, {"ShowHelp", HostShowHelp}};
+    lua_createtable(L, 0, 3); // stack: host
+    for (const luaL_Reg& f : functions) {
+        lua_pushlightuserdata(L, const_cast<PluginLibrary*>(&plugin));
+        lua_pushcclosure(L, f.func, 1); // stack: host, function
+        lua_setfield(L, -2, f.name);
+    }
+    lua_setfield(L, LUA_GLOBALSINDEX, "host"); // stack: (empty)
+}
+
 } // namespace
 
 int RunLua(const PluginLibrary& plugin, const LuaJob& job) {
@@ -81,6 +163,7 @@ int RunLua(const PluginLibrary& plugin, const LuaJob& job) {
         return Fail("cannot create a Lua state: out of memory");
     luaL_openlibs(L);
     SetArgTable(L, job);
+    SetHostTable(L, plugin);
 
     // Registration must leave the stack as it found it; a host relies on that.
     lua_pushinteger(L, 1); // a marker below the plug-in's work

@@ -23,6 +23,11 @@ Commands:
                           ARGS reach the script as arg[1], arg[2], ... and as ...
   -e CODE [ARGS]          runs CODE the same way
 
+Scripts also see a global table host, the host's side of the interface:
+  host.Info()             {name, version, author, luaVersion, sdkVersion} from the exports
+  host.Actions()          the action description document
+  host.ShowHelp(DIR [, ACTION])   what the help export returns (1 when the viewer started)
+
 Options:
   --plugin PATH           the plug-in file (default: Rizi.lmd beside this program)
   -h, --help              show this text

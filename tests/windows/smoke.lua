@@ -16,6 +16,20 @@ local function check(ok, what, detail)
     end
 end
 
+-- The identity exports and the action document, through rizi-host's table host.
+local info = host.Info() or {}
+check(info.name == "Rizi", "irPlg_GetPluginName: " .. tostring(info.name))
+check(info.version == "1.0.0.0", "irPlg_GetPluginVersion: " .. tostring(info.version))
+check(info.luaVersion == "Lua 5.1", "irPlg_GetLuaVersion: " .. tostring(info.luaVersion))
+check(info.sdkVersion == 2, "irPlg_GetSDKVersion: " .. tostring(info.sdkVersion))
+local author = info.author or ""
+check(select(2, author:gsub("\r\n", "")) == 3 and author:find("\169", 1, true) ~= nil,
+      "irPlg_GetAuthorInfo: four lines with the 0xA9 byte", string.format("%q", author))
+local doc = host.Actions() or ""
+check(#doc == 2757 and doc:sub(1, 17) == "<ActionTemplates>" and doc:sub(-18) == "</ActionTemplates>",
+      "irPlg_GetPluginActionXML: the 2757-byte document", tostring(#doc) .. " bytes")
+check(host.ShowHelp("C:\\nonexistent-rizi-help") == 0, "irPlg_ShowHelpForPlugin without a help file: 0")
+
 -- Table Rizi: exactly the four functions.
 local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime" }
 check(type(Rizi) == "table", "global Rizi is a table", type(Rizi))
