@@ -118,20 +118,6 @@ class Output {
     std::uint32_t position_ = 0;
 };
 
-// What a gamma match with a new offset adds to its gamma length: short offsets cost enough
-// bits that only longer copies are worth coding this way, so their lengths start higher.
-std::uint64_t LengthAdjustment(std::uint64_t offset) {
-    if (offset >= 0x10000)
-        return 3;
-    if (offset >= 0x37FF)
-        return 2;
-    if (offset >= 0x27F)
-        return 1;
-    if (offset >= 0x80)
-        return 0;
-    return 4;
-}
-
 // Runs the decoding loop up to the end code; false for a malformed stream.
 bool DecodeCodes(BitReader& in, Output& out) {
     std::uint64_t last_offset = 1;
@@ -170,7 +156,7 @@ bool DecodeCodes(BitReader& in, Output& out) {
                 return false;
             const std::uint64_t offset = ((g - 3) << index_width) | low;
             last_offset = offset;
-            if (!in.Gamma(&length) || !out.Copy(offset, length + LengthAdjustment(offset)))
+            if (!in.Gamma(&length) || !out.Copy(offset, length + Jcalg1LengthAdjustment(offset)))
                 return false;
             continue;
         }

@@ -11,6 +11,16 @@ namespace runtime {
 // Size of the stream header: the mark "JC", the decoded size and the checksum.
 constexpr std::int32_t Jcalg1HeaderBytes = 10;
 
+// What a gamma match with a new offset adds to its coded length: short offsets cost enough
+// bits that only longer copies are worth coding this way, so their lengths start higher.
+constexpr std::uint32_t Jcalg1LengthAdjustment(std::uint64_t offset) {
+    return offset >= 0x10000  ? 3
+           : offset >= 0x37FF ? 2
+           : offset >= 0x27F  ? 1
+           : offset >= 0x80   ? 0
+                              : 4;
+}
+
 // The stream checksum of length bytes (0 for fewer than 4 bytes).
 std::uint32_t Jcalg1Checksum(const std::uint8_t* data, std::uint32_t length);
 

@@ -37,19 +37,6 @@ std::uint64_t GammaBits(std::uint64_t v) {
     return 2ull * Log2(v);
 }
 
-// Mirrors the decoder's length adjustment for a gamma match with a new offset.
-std::uint32_t LengthAdjustment(std::uint32_t offset) {
-    if (offset >= 0x10000)
-        return 3;
-    if (offset >= 0x37FF)
-        return 2;
-    if (offset >= 0x27F)
-        return 1;
-    if (offset >= 0x80)
-        return 0;
-    return 4;
-}
-
 class BitWriter {
   public:
     explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
@@ -176,7 +163,7 @@ class Parser {
 
     std::uint64_t GammaMatchBits(std::uint32_t d, std::uint32_t l) const {
         return 2 + GammaBits((static_cast<std::uint64_t>(d) >> v_.index_width) + 3) +
-               v_.index_width + GammaBits(l - LengthAdjustment(d));
+               v_.index_width + GammaBits(l - runtime::Jcalg1LengthAdjustment(d));
     }
 
     // Offers the matches at i; returns the position up to which no further search is needed.
@@ -206,7 +193,7 @@ class Parser {
             if (len <= best)
                 continue;
             if (len >= NiceLength) {
-                if (len >= LengthAdjustment(d) + 2)
+                if (len >= runtime::Jcalg1LengthAdjustment(d) + 2)
                     Offer(i, Step{Code::Gamma, len, d}, GammaMatchBits(d, len));
                 covered = std::max<std::size_t>(covered, i + len);
                 break;
@@ -214,7 +201,7 @@ class Parser {
             for (std::uint32_t l = best + 1; l <= len; ++l) {
                 if (d <= 127 && l <= 5)
                     Offer(i, Step{Code::Short, l, d}, 12);
-                else if (l >= LengthAdjustment(d) + 2)
+                else if (l >= runtime::Jcalg1LengthAdjustment(d) + 2)
                     Offer(i, Step{Code::Gamma, l, d}, GammaMatchBits(d, l));
             }
             best = len;
@@ -306,7 +293,7 @@ void WriteCodes(const std::uint8_t* data, const std::vector<Step>& path, const V
             out.Bits(0b01, 2);
             out.Gamma((static_cast<std::uint64_t>(s.offset) >> v.index_width) + 3);
             out.Bits(s.offset & ((1u << v.index_width) - 1), v.index_width);
-            out.Gamma(s.length - LengthAdjustment(s.offset));
+            out.Gamma(s.length - runtime::Jcalg1LengthAdjustment(s.offset));
             break;
         case Code::Raw:
             // Consecutive runs share one four-bit code, linked by their "another run" bits.
