@@ -72,6 +72,24 @@ function check.succeeds(fn, what)
     return record(ok, what, "raised " .. show(message))
 end
 
+-- Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+function check.days_from_civil(y, m, d)
+    if m <= 2 then y = y - 1 end
+    local era = math.floor(y / 400)
+    local yoe = y - era * 400
+    local mp = (m + 9) % 12
+    local doy = math.floor((153 * mp + 2) / 5) + d - 1
+    local doe = yoe * 365 + math.floor(yoe / 4) - math.floor(yoe / 100) + doy
+    return era * 146097 + doe - 719468
+end
+
+-- Seconds since 1970-01-01 of a table with year, month, day, hour, min and sec, counted as
+-- UTC whatever the zone (os.time would apply the local zone).
+function check.seconds_of(t)
+    return check.days_from_civil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.min * 60
+        + t.sec
+end
+
 -- The closing line. A script that made no check, or a failed one, ends with an error.
 function check.done()
     if failed > 0 then

@@ -5,19 +5,7 @@
 -- tz: UTC Europe/Berlin America/New_York Asia/Kolkata Asia/Tokyo
 local check = require "check"
 
-local function days_from_civil(y, m, d)
-    if m <= 2 then y = y - 1 end
-    local era = math.floor(y / 400)
-    local yoe = y - era * 400
-    local mp = (m + 9) % 12
-    local doy = math.floor((153 * mp + 2) / 5) + d - 1
-    local doe = yoe * 365 + math.floor(yoe / 4) - math.floor(yoe / 100) + doy
-    return era * 146097 + doe - 719468
-end
-
-local function seconds_of(t)
-    return days_from_civil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.min * 60 + t.sec
-end
+local days_from_civil, seconds_of = check.days_from_civil, check.seconds_of
 
 local date_keys = { "day", "wday", "yday", "month", "year", "hour", "min", "sec" }
 

@@ -3,20 +3,7 @@
 -- tz: UTC Europe/Berlin America/New_York Asia/Kolkata Asia/Tokyo Australia/Sydney
 local check = require "check"
 
--- Days from 1970-01-01 to the given date (proleptic Gregorian).
-local function days_from_civil(y, m, d)
-    if m <= 2 then y = y - 1 end
-    local era = math.floor(y / 400)
-    local yoe = y - era * 400
-    local mp = (m + 9) % 12
-    local doy = math.floor((153 * mp + 2) / 5) + d - 1
-    local doe = yoe * 365 + math.floor(yoe / 4) - math.floor(yoe / 100) + doy
-    return era * 146097 + doe - 719468
-end
-
-local function seconds_of(t)
-    return days_from_civil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.min * 60 + t.sec
-end
+local seconds_of = check.seconds_of
 
 -- The standard time's name from the C library and from Windows.
 local standard_names = {
