@@ -19,7 +19,7 @@ void ToAnsiUnits(const WCHAR* name, char16_t* out) {
     int bytes = 0;
     // A longer ANSI text (double-byte code pages) fails whole; retry with fewer characters.
     for (int n = units; n > 0 && bytes == 0; --n) {
-        bytes = WideCharToMultiByte(CP_ACP, 0, name, n, ansi, ZoneNameUnits - 1, "?", nullptr);
+        bytes = WideCharToMultiByte(CP_ACP, 0, name, n, ansi, ZoneNameUnits, "?", nullptr);
     }
     for (int i = 0; i < bytes && ansi[i] != '\0'; ++i) {
         out[i] = static_cast<char16_t>(static_cast<unsigned char>(ansi[i]));
