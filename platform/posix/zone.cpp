@@ -11,12 +11,13 @@ namespace {
 
 constexpr std::time_t HalfYearSeconds = 183 * 24 * 60 * 60;
 
-// The abbreviation is 8-bit already; each byte becomes one code unit.
+// The abbreviation is 8-bit already; each byte becomes one code unit. The record is zeroed,
+// so a shorter name stays terminated and one of 32 bytes fills the field.
 void WidenName(const char* name, char16_t* out) {
     if (name == nullptr) {
         return;
     }
-    for (int i = 0; i < ZoneNameUnits - 1 && name[i] != '\0'; ++i) {
+    for (int i = 0; i < ZoneNameUnits && name[i] != '\0'; ++i) {
         out[i] = static_cast<char16_t>(static_cast<unsigned char>(name[i]));
     }
 }

@@ -57,6 +57,11 @@ TEST(ReadTimeZone, FollowsTzAndShapesTheWindowsRecord) {
         {"Europe/Berlin", true, -60, -60, "CET"},
         {"America/New_York", true, 300, -60, "EST"},
         {"Australia/Sydney", true, -600, -60, "AEST"}, // daylight time in the other half
+        // A name fills the whole field, without a terminator; a longer one is cut there.
+        {"<ABCDEFGHIJKLMNOPQRSTUVWXYZ012345>-5", false, -300, 0,
+         "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"},
+        {"<ABCDEFGHIJKLMNOPQRSTUVWXYZ01234567>-5", false, -300, 0,
+         "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"},
     };
     for (const ZoneCase& c : cases) {
         SCOPED_TRACE(c.tz);
