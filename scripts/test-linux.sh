@@ -7,7 +7,14 @@ root=$PWD
 jobs=${RIZI_JOBS:-2}
 
 echo "== format check"
-mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+mapfile -t sources < <(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
+if [[ ${#sources[@]} -eq 0 ]]; then
+    # Not a git work tree (an unpacked copy): every source outside the build folders.
+    mapfile -t sources < <(find . \( -path ./build -o -path ./dist -o -path ./.git \) -prune -o \
+        -type f \( -name '*.cpp' -o -name '*.h' \) -print | sort)
+fi
+# Without files clang-format would wait for a source on standard input.
+[[ ${#sources[@]} -gt 0 ]] || { echo "test-linux: no sources to check" >&2; exit 1; }
 clang-format --dry-run -Werror "${sources[@]}"
 
 echo "== Linux build (AddressSanitizer, UndefinedBehaviorSanitizer)"
@@ -16,8 +23,9 @@ cmake -S . -B build/linux-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 ninja -C build/linux-asan -j"$jobs"
 
 echo "== Linux tests"
-bash scripts/servers.sh start
+# The trap comes first: a start that fails half-way leaves no server behind.
 trap 'bash "$root/scripts/servers.sh" stop' EXIT
+bash scripts/servers.sh start
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build/linux-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
