@@ -60,8 +60,9 @@ fi
 
 echo "== tests of the x86-64 build under wine64"
 if [[ -f scripts/servers.sh ]]; then
-    bash scripts/servers.sh start
+    # Set first: a start that fails half-way leaves no server behind.
     servers_started=1
+    bash scripts/servers.sh start
 fi
 ctest_status=0
 (cd build/win64 && ctest --output-on-failure --no-tests=error -j"$jobs" --timeout 300) ||
