@@ -54,6 +54,8 @@ need_update=0
 if [[ $linux_only == 0 ]]; then
     pkgs+=("${windows_pkgs[@]}")
     enable_deb_src && need_update=1
+    # Also when an earlier run enabled deb-src but its update did not complete.
+    apt-cache showsrc lua5.1 2>/dev/null | grep '^Package: lua5.1$' >/dev/null || need_update=1
 fi
 
 todo=$(missing "${pkgs[@]}")
@@ -69,8 +71,11 @@ fi
 # i386 ELF files run through qemu-i386 (binfmt_misc; flag F opens the interpreter now, so it
 # also works inside containers and namespaces).
 if [[ $win32_smoke == 1 && $linux_only == 0 ]]; then
+    # The update also when an earlier run added i386 but its update did not complete.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
+        apt-get update -q
+    elif ! apt-cache show wine32:i386 >/dev/null 2>&1; then
         apt-get update -q
     fi
     todo=$(missing wine32:i386 qemu-user)
