@@ -8,7 +8,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${RIZI_JOBS:-2}
-wineserver=/usr/lib/wine/wineserver
 
 if [[ ! -x /usr/lib/wine/wine ]] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     echo "smoke-win32: no runnable 32-bit wine; run scripts/install-deps.sh --win32-smoke" >&2
@@ -22,19 +21,7 @@ cmake -S . -B build/win32 -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON -DRIZI_TESTS=OFF >/dev/null
 ninja -C build/win32 -j"$jobs" plugin host
 
-export WINEPREFIX=$root/build/win64/wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-servers_started=0
-cleanup() {
-    "$wineserver" -k 2>/dev/null || true
-    if [[ $servers_started == 1 ]]; then
-        bash "$root/scripts/servers.sh" stop || true
-    fi
-}
-trap cleanup EXIT
+source "$root/scripts/wine-env.sh"
 
 echo "== wine prefix with its 32-bit side"
 mkdir -p "$(dirname "$WINEPREFIX")"

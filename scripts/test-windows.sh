@@ -8,8 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${RIZI_JOBS:-2}
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+source "$root/scripts/wine-env.sh"
 
 echo "== Lua 5.1 for Windows (Debian's lua5.1 sources)"
 bash scripts/build-lua-windows.sh i686 x86_64
@@ -32,20 +31,6 @@ cmake -S . -B build/win64 -G Ninja \
 ninja -C build/win64 -j"$jobs"
 
 echo "== wine64 prefix"
-# A private prefix, no display, no Mono or Gecko installers, quiet.
-export WINEPREFIX=$root/build/win64/wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-servers_started=0
-cleanup() {
-    "$wineserver" -k 2>/dev/null || true
-    if [[ $servers_started == 1 ]]; then
-        bash "$root/scripts/servers.sh" stop || true
-    fi
-}
-trap cleanup EXIT
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
     start=$SECONDS
     "$wine" wineboot --init </dev/null >/dev/null 2>&1

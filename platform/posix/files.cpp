@@ -1,20 +1,13 @@
 #include "platform/files.h"
 
+#include "platform/posix/native_path.h"
+
 #include <glob.h>
 #include <string>
 #include <sys/stat.h>
 
 namespace platform {
 namespace {
-
-// Windows paths arrive with "\" as their separator; here both separators mean the same.
-std::string NativePath(const char* path) {
-    std::string native(path != nullptr ? path : "");
-    for (char& c : native)
-        if (c == '\\')
-            c = '/';
-    return native;
-}
 
 std::uint32_t AttributesOf(const struct stat& info) {
     return S_ISDIR(info.st_mode) ? FileAttributeDirectory : 0x80u; // 0x80: a normal file

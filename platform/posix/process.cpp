@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/posix/native_path.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,14 +13,6 @@
 
 namespace platform {
 namespace {
-
-std::string NativePath(const char* path) {
-    std::string native(path != nullptr ? path : "");
-    for (char& c : native)
-        if (c == '\\')
-            c = '/';
-    return native;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
