@@ -1,6 +1,7 @@
 #include "plugin/identity.h"
 
 #include "plugin/buffer_protocol.h"
+#include "plugin/version.h"
 
 #include <cstring>
 
@@ -8,7 +9,7 @@ namespace plugin {
 namespace {
 
 constexpr const char* Name = "Rizi";
-constexpr const char* Version = "1.0.0.0";
+constexpr const char* Version = RIZI_VERSION_TEXT;
 constexpr std::int32_t SdkVersion = 2;
 
 // Four lines joined by CR LF, none after the last; "\xA9" is the copyright sign in the
