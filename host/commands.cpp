@@ -1,6 +1,7 @@
 #include "host/commands.h"
 
 #include "platform/library.h"
+#include "platform/terminal.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -66,10 +67,12 @@ int ShowInfo(const PluginLibrary& plugin) {
         !ReadText(plugin, "irPlg_GetAuthorInfo", author, error) ||
         !ReadText(plugin, "irPlg_GetLuaVersion", lua_version, error))
         return Fail(error);
-    PrintField("Name:", name);
-    PrintField("Version:", version);
-    PrintField("Author:", author);
-    PrintField("Lua version:", lua_version);
+    // The texts are ANSI; the terminal may expect another character set (the 0xA9 of the
+    // rights notice is not a character of UTF-8).
+    PrintField("Name:", platform::AnsiTextForTerminal(name));
+    PrintField("Version:", platform::AnsiTextForTerminal(version));
+    PrintField("Author:", platform::AnsiTextForTerminal(author));
+    PrintField("Lua version:", platform::AnsiTextForTerminal(lua_version));
     PrintField("SDK version:", std::to_string(sdk_version()));
     return ExitOk;
 }

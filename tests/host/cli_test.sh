@@ -90,6 +90,23 @@ plugin_cases() {
     expect 1 "irPlg_ShowHelpForAction returned 0" \
         --plugin "$plugin" help Rizi.RetrieveNTPTime --folder "$empty"
 
+    # The rights notice's 0xA9 in the terminal's character set: U+00A9 in UTF-8 under a
+    # UTF-8 locale, the byte itself otherwise. Wine's output here is a pipe, never a
+    # console, so the Windows host writes the byte as it is.
+    local sign=$'\xa9' utf8_sign=$'\xc2\xa9' locale
+    for locale in C.UTF-8 C; do
+        local want=$sign
+        [[ -z $emulator && $locale == C.UTF-8 ]] && want=$utf8_sign
+        # shellcheck disable=SC2086
+        if LC_ALL=$locale $emulator "$host" --plugin "$plugin" info 2>&1 </dev/null |
+            LC_ALL=C grep -q "Copyright $want 2026"; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            echo "not ok: info under LC_ALL=$locale does not show the rights notice's sign as expected"
+        fi
+    done
+
     # The document arrives byte for byte: 2757 bytes, no line end added, well-formed.
     # shellcheck disable=SC2086
     $emulator "$host" --plugin "$plugin" actions >"$work/actions.xml" 2>"$work/actions.err"
@@ -101,6 +118,15 @@ plugin_cases() {
         failed=$((failed + 1))
         echo "not ok: actions wrote $size bytes (want 2757) or a document xmllint rejects"
         cat "$work/actions.err"
+    fi
+    # The same bytes under a UTF-8 locale: the document is never converted.
+    # shellcheck disable=SC2086
+    LC_ALL=C.UTF-8 $emulator "$host" --plugin "$plugin" actions >"$work/actions-utf8.xml" 2>&1
+    if cmp -s "$work/actions.xml" "$work/actions-utf8.xml"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "not ok: actions under LC_ALL=C.UTF-8 differs from actions under the caller's locale"
     fi
 }
 
