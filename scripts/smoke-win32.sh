@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
-# Smoke run of the real i686 files: the 32-bit rizi-host.exe loads the 32-bit Rizi.lmd with
-# lua5.1.dll under the 32-bit wine and runs tests/windows/smoke.lua against the real loopback
-# servers. Where this kernel cannot execute 32-bit x86 code, wine32 runs through qemu-i386
+# Smoke run of the real i686 files as they ship: the 32-bit try/rizi-host.exe unpacked from
+# dist/Rizi-VERSION-win32.zip loads the Rizi.lmd beside it (with try/lua5.1.dll) under the
+# 32-bit wine and runs tests/windows/smoke.lua against the real loopback servers. Where this
+# kernel cannot execute 32-bit x86 code, wine32 runs through qemu-i386
 # (scripts/install-deps.sh --win32-smoke), slowly: so everything is checked in one process.
 # Shares the prefix of the wine64 run (build/win64/wineprefix) and adds its 32-bit side once.
+# Usage: smoke-win32.sh [ZIP]   (default: the zip in dist/, made by scripts/package.sh if absent)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-jobs=${RIZI_JOBS:-2}
 
 if [[ ! -x /usr/lib/wine/wine ]] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     echo "smoke-win32: no runnable 32-bit wine; run scripts/install-deps.sh --win32-smoke" >&2
     exit 1
 fi
 
-echo "== Windows i686 build"
-bash scripts/build-lua-windows.sh i686
-cmake -S . -B build/win32 -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/i686-w64-mingw32.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON -DRIZI_TESTS=OFF >/dev/null
-ninja -C build/win32 -j"$jobs" plugin host
+zip=${1:-}
+if [[ -z $zip ]]; then
+    shopt -s nullglob
+    zips=(dist/Rizi-*-win32.zip)
+    if [[ ${#zips[@]} -eq 0 ]]; then
+        bash scripts/package.sh
+        zips=(dist/Rizi-*-win32.zip)
+    fi
+    zip=${zips[0]}
+fi
+echo "== the files of $zip"
+unpacked=$root/build/win32-unpacked
+rm -rf "$unpacked"
+mkdir -p "$unpacked"
+unzip -q "$zip" -d "$unpacked"
 
 source "$root/scripts/wine-env.sh"
 
@@ -41,13 +51,13 @@ fi
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -p
 
-echo "== smoke run of the i686 files (one process)"
+echo "== smoke run of the i686 files from the zip (one process)"
 # Set first: a start that fails half-way leaves no server behind.
 servers_started=1
 bash scripts/servers.sh start
 start=$SECONDS
 status=0
-/usr/bin/wine build/win32/bin/rizi-host.exe --plugin build/win32/bin/Rizi.lmd \
+/usr/bin/wine "$unpacked/try/rizi-host.exe" --plugin "$unpacked/Rizi.lmd" \
     run tests/windows/smoke.lua 127.0.0.1 </dev/null || status=$?
 echo "smoke-win32: one i686 process took $((SECONDS - start)) s, exit status $status"
 exit "$status"
