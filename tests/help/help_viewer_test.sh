@@ -22,10 +22,10 @@ expect_started() { # EXPORT ARGS...
     rc=$?
     out=$(cat "$work/out.txt")
     if [[ $rc == 0 && $out == *"$export_name returned 1"* ]]; then
-        echo "ok: rizi-host help $* --folder $folder: the viewer started"
+        echo "ok: rizi-host help ${*:-(the whole help)} in $folder: the viewer started"
     else
         failed=$((failed + 1))
-        echo "not ok: rizi-host help $* --folder $folder"
+        echo "not ok: rizi-host help ${*:-(the whole help)} in $folder"
         echo "  got status $rc and output:"
         sed 's/^/    /' <<<"$out"
     fi
