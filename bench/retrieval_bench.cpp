@@ -38,10 +38,10 @@ struct Options {
     int calls = 2000;
 };
 
-// Wall-clock samples of single calls, and the CPU time of the whole series.
+// Wall-clock samples of single calls, and the CPU time per call of a separate run of them.
 struct Series {
     std::vector<double> seconds;
-    double cpu_seconds = 0;
+    double cpu_seconds_per_call = 0;
     int failed = 0;
 
     double Quantile(double q) const {
@@ -56,14 +56,21 @@ struct Series {
 
 // One timed call; adds its wall time to the series and counts a failure.
 template <class Call> void Measure(Series& series, Call call) {
-    const double cpu_before = platform::ProcessCpuSeconds();
     const auto start = Clock::now();
     const bool ok = call();
     const auto end = Clock::now();
-    series.cpu_seconds += platform::ProcessCpuSeconds() - cpu_before;
     series.seconds.push_back(std::chrono::duration<double>(end - start).count());
     if (!ok)
         ++series.failed;
+}
+
+// CPU seconds per call over a run of calls (the system's CPU clock may tick in 10 ms steps,
+// too coarse for one call).
+template <class Call> double CpuSecondsPerCall(Call call, int calls) {
+    const double before = platform::ProcessCpuSeconds();
+    for (int i = 0; i < calls; ++i)
+        call();
+    return (platform::ProcessCpuSeconds() - before) / calls;
 }
 
 void WriteBigEndian32(std::uint8_t* at, std::uint32_t value) {
@@ -168,8 +175,8 @@ class LuaHost {
 
 void PrintSeries(const char* protocol, const char* client, const Series& s) {
     std::printf("%-8s %-28s %9.1f us %9.1f us %9.1f us %7d\n", protocol, client,
-                s.Quantile(0.5) * 1e6, s.Quantile(0.99) * 1e6,
-                s.cpu_seconds / static_cast<double>(s.seconds.size()) * 1e6, s.failed);
+                s.Quantile(0.5) * 1e6, s.Quantile(0.99) * 1e6, s.cpu_seconds_per_call * 1e6,
+                s.failed);
 }
 
 // Lua and C calls alternate, so that both see the same state of the machine and the servers.
@@ -185,6 +192,8 @@ void CompareProtocol(const char* protocol, const char* lua_name, LuaHost& lua, i
         Measure(lua_series, [&] { return lua.Call(lua_ref); });
         Measure(c_series, c_call);
     }
+    lua_series.cpu_seconds_per_call = CpuSecondsPerCall([&] { return lua.Call(lua_ref); }, calls);
+    c_series.cpu_seconds_per_call = CpuSecondsPerCall(c_call, calls);
     PrintSeries(protocol, lua_name, lua_series);
     PrintSeries(protocol, "blocking C client", c_series);
     std::printf("%-8s %-28s %9.2f x\n", protocol, "Lua / C, median",
@@ -197,16 +206,17 @@ void WaitOnSilence(const char* protocol, const char* lua_name, LuaHost& lua, int
     constexpr int Calls = 5;
     Series series;
     lua.Call(ref); // warm-up
+    const double cpu_before = platform::ProcessCpuSeconds();
     for (int i = 0; i < Calls; ++i)
         Measure(series, [&] { return !lua.Call(ref); }); // nil is the expected answer
+    const double cpu = platform::ProcessCpuSeconds() - cpu_before;
     double wall = 0;
     for (double s : series.seconds)
         wall += s;
     std::printf("%-8s %-28s %d calls, %6.1f to %6.1f ms each, CPU %6.2f ms in all = %.2f%% of "
                 "wall time%s\n",
                 protocol, lua_name, Calls, series.Quantile(0) * 1e3, series.Quantile(1) * 1e3,
-                series.cpu_seconds * 1e3, 100 * series.cpu_seconds / wall,
-                series.failed != 0 ? " (some got an answer!)" : "");
+                cpu * 1e3, 100 * cpu / wall, series.failed != 0 ? " (some got an answer!)" : "");
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
