@@ -1,7 +1,9 @@
-// The counters and the sleep behind the millisecond clock: the high-resolution counter and
-// its frequency, the tick count, a sleep and the timer resolution. A table so tests can
-// steer every reading; its defaults are the real calls.
+// The counters and the waits behind the millisecond clock: the high-resolution counter and
+// its frequency, the tick count, a sleep, a wait on a socket and the timer resolution. A
+// table so tests can steer every reading and see every wait; its defaults are the real calls.
 #pragma once
+
+#include "platform/socket.h"
 
 #include <cstdint>
 
@@ -19,6 +21,10 @@ struct ClockOps {
     void (*sleep_for)(std::uint32_t milliseconds);
     // Asks for a 1-millisecond system timer resolution (timeBeginPeriod(1)); never undone.
     void (*raise_timer_resolution)();
+    // Suspends the calling thread until the socket is readable or the milliseconds have
+    // passed (WaitReadable of platform/socket.h: select or poll); 1 when readable, 0 when the
+    // time ran out, -1 on error.
+    int (*wait_readable)(SocketHandle socket, std::int32_t milliseconds);
 };
 
 // The table in use; its defaults are the real calls.

@@ -13,6 +13,14 @@ std::int64_t ticks_per_ms = 0;
 // Set once the timer resolution has been raised; it is never lowered again.
 bool resolution_raised = false;
 
+// Before the first sleep or wait: 1-millisecond timer resolution for the process.
+void RaiseTimerResolutionOnce() {
+    if (!resolution_raised) {
+        platform::clock_ops.raise_timer_resolution();
+        resolution_raised = true;
+    }
+}
+
 } // namespace
 
 std::int32_t ElapsedMs() {
@@ -35,11 +43,16 @@ std::int32_t ElapsedMs() {
 }
 
 void SleepMs(std::int32_t milliseconds) {
-    if (!resolution_raised) {
-        platform::clock_ops.raise_timer_resolution();
-        resolution_raised = true;
-    }
+    RaiseTimerResolutionOnce();
     platform::clock_ops.sleep_for(milliseconds < 0 ? 0u : static_cast<std::uint32_t>(milliseconds));
+}
+
+void WaitReadableMs(platform::SocketHandle socket, std::int32_t milliseconds) {
+    RaiseTimerResolutionOnce();
+    // The platform reads a negative time as "no limit".
+    const std::int32_t limit = milliseconds < 0 ? 0 : milliseconds;
+    if (platform::clock_ops.wait_readable(socket, limit) < 0)
+        platform::clock_ops.sleep_for(static_cast<std::uint32_t>(limit));
 }
 
 void ResetClockForTesting() {

@@ -1,6 +1,7 @@
 #include "runtime/net.h"
 
 #include "platform/socket.h"
+#include "runtime/clock.h"
 #include "runtime/heap.h"
 
 #include <cstring>
@@ -221,6 +222,15 @@ std::int32_t PollConnectionEvent(ConnectionHandle conn) {
     if (conn == nullptr)
         return EventNone;
     return conn->kind == ProtocolTcp ? PollStream(conn) : PollDatagram(conn);
+}
+
+void WaitConnectionEvent(ConnectionHandle conn, std::int32_t timeout_ms) {
+    if (conn == nullptr) {
+        SleepMs(timeout_ms);
+        return;
+    }
+    // Readability is the one signal for both kinds: a datagram, bytes, or a close or error.
+    WaitReadableMs(conn->socket, timeout_ms);
 }
 
 std::int32_t ReceiveFromConnection(ConnectionHandle conn, void* buffer, std::int32_t length) {

@@ -1,7 +1,7 @@
 // Client connections over TCP and UDP, IPv4 only. Owns the socket layer's started flag and
 // the connection records (from the module heap); the sockets themselves come from
 // platform/socket.h. Every operation runs on the caller's thread and, apart from name
-// resolution and a TCP connect, never blocks.
+// resolution, a TCP connect and the wait for an event, never blocks.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,12 @@ std::int32_t SendToConnection(ConnectionHandle conn, const void* data, std::int3
 // connection failed. UDP: takes one datagram from the peer into the pending storage;
 // EventNone for nothing, an empty or oversized datagram, an error, or a foreign sender.
 std::int32_t PollConnectionEvent(ConnectionHandle conn);
+
+// Waits until the connection has something to report (a datagram, data, the peer's close or
+// a failure) or timeout_ms milliseconds have passed, whichever comes first, without taking
+// anything; PollConnectionEvent then tells what it was. A negative timeout does not wait.
+// Null waits the time out, so that a caller's loop keeps its pace.
+void WaitConnectionEvent(ConnectionHandle conn, std::int32_t timeout_ms);
 
 // Copies at most length bytes into buffer. TCP: one recv, 0 on close, -1 on error.
 // UDP: from the pending datagram, 0 when none is pending.

@@ -111,11 +111,16 @@ runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms) {
         if (runtime::PollConnectionEvent(conn) != runtime::EventNone) {
             const std::int32_t length =
                 runtime::ReceiveFromConnection(conn, reply.data(), SntpPacketSize);
-            // Anything else (a stray or damaged datagram) is dropped and the wait goes on.
+            // A valid reply ends the call at once; anything else (a stray or damaged
+            // datagram) is dropped and the wait goes on.
             answered = IsValidSntpReply(request, reply, length);
+            if (answered) {
+                break;
+            }
         }
-        runtime::SleepMs(1);
-        if (answered || runtime::DeadlinePassed(start, now, timeout_ms)) {
+        // Until the next datagram arrives, for a millisecond at most.
+        runtime::WaitConnectionEvent(conn, 1);
+        if (runtime::DeadlinePassed(start, now, timeout_ms)) {
             break;
         }
     }

@@ -36,8 +36,9 @@ bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeV
     while (received < ReplySize) {
         const std::int32_t event = runtime::PollConnectionEvent(conn);
         if (event == runtime::EventNone) {
-            // Nothing yet: one sleep per empty poll, the first poll before any sleep.
-            runtime::SleepMs(1);
+            // Nothing yet: one wait of at most a millisecond per empty poll, ended early by
+            // data or a close; the first poll comes before any wait.
+            runtime::WaitConnectionEvent(conn, 1);
             if (++empty_polls >= limit) {
                 break;
             }

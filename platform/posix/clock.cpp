@@ -52,6 +52,6 @@ void RaiseTimerResolution() {}
 } // namespace
 
 ClockOps clock_ops = {QueryCounterFrequency, QueryCounter, TickCount, SleepFor,
-                      RaiseTimerResolution};
+                      RaiseTimerResolution,  WaitReadable};
 
 } // namespace platform

@@ -12,7 +12,7 @@ FakeClock* active_clock = nullptr;
 FakeClock::FakeClock(std::int64_t start_ms)
     : real_(platform::clock_ops), now_ms_(start_ms),
       scope_(platform::clock_ops, platform::ClockOps{QueryFrequency, QueryCounter, TickCount,
-                                                     SleepFor, RaiseResolution}) {
+                                                     SleepFor, RaiseResolution, WaitReadable}) {
     active_clock = this;
     // Forget a frequency cached from the real counter.
     runtime::ResetClockForTesting();
@@ -30,6 +30,7 @@ bool FakeClock::QueryFrequency(std::int64_t* counts_per_second) {
 }
 
 bool FakeClock::QueryCounter(std::int64_t* count) {
+    ++active_clock->counter_reads_;
     *count = active_clock->now_ms_;
     return true;
 }
@@ -46,5 +47,15 @@ void FakeClock::SleepFor(std::uint32_t milliseconds) {
 }
 
 void FakeClock::RaiseResolution() {}
+
+int FakeClock::WaitReadable(platform::SocketHandle socket, std::int32_t milliseconds) {
+    const int result = active_clock->real_.wait_readable(socket, milliseconds);
+    active_clock->wait_results_.push_back(result);
+    if (result == 0) {
+        active_clock->waited_ms_ += milliseconds;
+        active_clock->now_ms_ += milliseconds;
+    }
+    return result;
+}
 
 } // namespace test_support

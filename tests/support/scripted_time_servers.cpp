@@ -116,6 +116,7 @@ void ScriptedSntpServer::Serve() {
             last_request_ = request;
         }
         for (const SntpDatagram& datagram : script_(request)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(datagram.delay_ms));
             platform::SocketHandle from = datagram.source == SntpSource::Server ? server_
                                           : datagram.source == SntpSource::OtherPort
                                               ? other_port_

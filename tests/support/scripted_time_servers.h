@@ -31,6 +31,7 @@ enum class SntpSource {
 struct SntpDatagram {
     Bytes bytes;
     SntpSource source = SntpSource::Server;
+    int delay_ms = 0; // a pause before it is sent
 };
 
 // Given one request, the datagrams to send back, in order (none for silence).

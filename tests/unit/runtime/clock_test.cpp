@@ -21,6 +21,8 @@ struct FakeCounter {
     int frequency_queries = 0;
     int resolution_raises = 0;
     std::vector<std::uint32_t> sleeps;
+    int wait_result = 0;
+    std::vector<std::int32_t> waits;
 };
 
 FakeCounter fake;
@@ -50,12 +52,18 @@ void FakeRaise() {
     ++fake.resolution_raises;
 }
 
+int FakeWait(platform::SocketHandle, std::int32_t milliseconds) {
+    EXPECT_EQ(fake.resolution_raises, 1) << "raised once, before the first wait";
+    fake.waits.push_back(milliseconds);
+    return fake.wait_result;
+}
+
 // Installs the fake for one test, with the clock's caches forgotten on both ends.
 class FakeClockScope {
   public:
     FakeClockScope()
         : scope_(platform::clock_ops, platform::ClockOps{FakeFrequency, FakeQueryCounter, FakeTicks,
-                                                         FakeSleep, FakeRaise}) {
+                                                         FakeSleep, FakeRaise, FakeWait}) {
         fake = FakeCounter{};
         runtime::ResetClockForTesting();
     }
@@ -159,6 +167,21 @@ TEST(SleepMs, RaisesTheResolutionOnce) {
     runtime::SleepMs(-3); // a negative length sleeps no time at all
     EXPECT_EQ(fake.resolution_raises, 1);
     EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{0, 5, 1, 0}));
+}
+
+TEST(WaitReadableMs, SharesTheOneResolutionRaiseAndNeverWaitsWithoutLimit) {
+    FakeClockScope scope;
+    runtime::WaitReadableMs(platform::InvalidSocket, 1);
+    runtime::WaitReadableMs(platform::InvalidSocket, -5); // the platform reads -1 as forever
+    runtime::SleepMs(1);
+    EXPECT_EQ(fake.resolution_raises, 1);
+    EXPECT_EQ(fake.waits, (std::vector<std::int32_t>{1, 0}));
+    EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{1}));
+
+    // A failing wait would return at once and let a polling loop spin: it sleeps instead.
+    fake.wait_result = -1;
+    runtime::WaitReadableMs(platform::InvalidSocket, 1);
+    EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{1, 1}));
 }
 
 TEST(DeadlinePassed, ComparesElapsedDifferences) {

@@ -1,14 +1,17 @@
 // Client connections against in-process peers on loopback (127.0.0.0/8 only): datagram sizes
-// and pieces, foreign senders, TCP data before a close, and every way opening can fail
-// without leaving a socket open.
+// and pieces, foreign senders, TCP data before a close, waits that events end, and every way
+// opening can fail without leaving a socket open.
 #include "runtime/clock.h"
 #include "runtime/net.h"
+#include "tests/support/fake_time_clock.h"
 #include "tests/support/loopback_peer.h"
 
+#include <chrono>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -307,6 +310,60 @@ TEST(PollConnectionEvent, TcpDataOutlivesThePeersClose) {
     EXPECT_EQ(PollUntilEvent(conn.get()), runtime::EventDisconnect);
     EXPECT_EQ(runtime::PollConnectionEvent(conn.get()), runtime::EventDisconnect);
     EXPECT_EQ(runtime::ReceiveFromConnection(conn.get(), buffer, 8), 0);
+}
+
+TEST(WaitConnectionEvent, EndsWhenSomethingArrivesAndTakesNothing) {
+    // The wait allows 10 s; what the peer does 20 ms later ends it (the fake clock records
+    // the wait's result: 1 for readable), and the poll after it still finds the event.
+    struct Case {
+        const char* what;
+        std::int32_t protocol;
+        PeerBytes bytes;
+        std::int32_t event;
+    };
+    const Case cases[] = {
+        {"a datagram", runtime::ProtocolUdp, PatternBytes(48), runtime::EventData},
+        {"bytes, then the close", runtime::ProtocolTcp, {'a', 'b', 'c'}, runtime::EventData},
+        {"the close alone", runtime::ProtocolTcp, {}, runtime::EventDisconnect},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UdpPair pair;
+        LoopbackTcpListener listener;
+        ASSERT_TRUE(pair.Ok() && listener.Ok());
+        Connection tcp;
+        if (c.protocol == runtime::ProtocolTcp) {
+            tcp = Open("127.0.0.1", listener.Port(), runtime::ProtocolTcp);
+            ASSERT_NE(tcp, nullptr);
+        }
+        runtime::ClientConnection* conn = tcp != nullptr ? tcp.get() : pair.conn.get();
+        bool peer_done = false;
+        std::thread peer([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            peer_done = tcp != nullptr ? listener.ServeOne(c.bytes, PeerWaitMs)
+                                       : pair.peer.SendToClient(c.bytes);
+        });
+        test_support::FakeClock clock;
+        runtime::WaitConnectionEvent(conn, 10000);
+        peer.join();
+        ASSERT_TRUE(peer_done);
+        EXPECT_EQ(clock.WaitResults(), std::vector<int>{1});
+        EXPECT_EQ(runtime::PollConnectionEvent(conn), c.event);
+    }
+}
+
+TEST(WaitConnectionEvent, SilenceLastsTheWholeTimeAndANegativeTimeNone) {
+    UdpPair pair;
+    ASSERT_TRUE(pair.Ok());
+    test_support::FakeClock clock;
+    runtime::WaitConnectionEvent(pair.conn.get(), 3);
+    runtime::WaitConnectionEvent(pair.conn.get(), -1); // never "without limit"
+    EXPECT_EQ(clock.WaitResults(), (std::vector<int>{0, 0}));
+    EXPECT_EQ(clock.WaitedMs(), 3);
+    // No connection: the time passes all the same, so a caller's loop keeps its pace.
+    runtime::WaitConnectionEvent(nullptr, 2);
+    EXPECT_EQ(clock.SleptMs(), 2);
+    EXPECT_EQ(runtime::PollConnectionEvent(pair.conn.get()), runtime::EventNone);
 }
 
 TEST(ReceiveFromConnection, ReadsADatagramInPieces) {

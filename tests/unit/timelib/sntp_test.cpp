@@ -1,5 +1,5 @@
 // The SNTP client: request bytes, timestamp conversion, and queries against our own
-// misbehaving server on 127.0.0.2:123, with waits counted in sleeps of the faked clock.
+// misbehaving server on 127.0.0.2:123, with polls and waits counted by the faked clock.
 #include "runtime/net.h"
 #include "tests/support/fake_time_clock.h"
 #include "tests/support/fake_time_zone.h"
@@ -34,6 +34,11 @@ constexpr bool ScriptedUdpServerUsable = false;
 #else
 constexpr bool ScriptedUdpServerUsable = true;
 #endif
+
+// Each cycle of the query reads the clock once, then polls; one more reading starts it.
+int Polls(const FakeClock& clock) {
+    return clock.CounterReads() - 1;
+}
 
 // 2015-01-01 11:00:00 UTC, also as NTP seconds (D8 4F A7 30).
 constexpr runtime::TimeValue WorkedExampleTime = 1420110000;
@@ -159,7 +164,7 @@ TEST(SntpQuery, DropsDatagramsThatDoNotAnswerTheRequestAndWaitsOn) {
             ASSERT_TRUE(server.Ready());
             FakeClock clock;
             EXPECT_EQ(timelib::SntpQuery(ScriptedServerAddress, 30), 0);
-            EXPECT_EQ(clock.Sleeps(), 32);
+            EXPECT_EQ(clock.WaitedMs(), 32);
             EXPECT_EQ(server.Requests(), 1);
         }
         // Followed by a valid reply: that one is taken.
@@ -171,7 +176,8 @@ TEST(SntpQuery, DropsDatagramsThatDoNotAnswerTheRequestAndWaitsOn) {
             ASSERT_TRUE(server.Ready());
             FakeClock clock;
             EXPECT_EQ(timelib::SntpQuery(ScriptedServerAddress, 5000), WorkedExampleTime + 1);
-            EXPECT_LT(clock.Sleeps(), 5000);
+            EXPECT_LT(clock.WaitedMs(), 5000);
+            EXPECT_EQ(clock.Waits(), Polls(clock) - 1); // none after the valid reply
         }
     }
 }
@@ -190,6 +196,7 @@ TEST(SntpQuery, TakesAValidReplyAndSendsTheRequestBytesOnTheWire) {
     FakeSystemTime time({2015, 1, 4, 1, 11, 0, 0, 500}, {2015, 1, 4, 1, 12, 0, 0, 500});
     FakeClock clock;
     EXPECT_EQ(timelib::SntpQuery(ScriptedServerAddress, 5000), WorkedExampleTime);
+    EXPECT_EQ(clock.Waits(), Polls(clock) - 1); // the reply ends the call without a wait
 
     Bytes expected(48, 0);
     expected[0] = 0x1B;
@@ -198,12 +205,29 @@ TEST(SntpQuery, TakesAValidReplyAndSendsTheRequestBytesOnTheWire) {
     EXPECT_EQ(server.LastRequest(), expected);
 }
 
+TEST(SntpQuery, TakesAReplyThatArrivesDuringAWaitAndWaitsNoLonger) {
+    if (!ScriptedUdpServerUsable) {
+        GTEST_SKIP() << "no scripted UDP server on 127.0.0.2 under wine";
+    }
+    ScriptedSntpServer server([](const Bytes& request) {
+        return std::vector<SntpDatagram>{
+            {SntpReplyTo(request, WorkedExampleNtp, 0), SntpSource::Server, 30}};
+    });
+    ASSERT_TRUE(server.Ready());
+    FakeClock clock;
+    EXPECT_EQ(timelib::SntpQuery(ScriptedServerAddress, 5000), WorkedExampleTime);
+    EXPECT_LT(clock.WaitedMs(), 5000);
+    EXPECT_EQ(clock.Waits(), Polls(clock) - 1);
+}
+
 TEST(SntpQuery, PollsUntilTheDeadlineWhateverTheCounterReads) {
+    // Each cycle polls, then waits a millisecond for the socket, then tests the deadline
+    // with the time read before its poll.
     struct Case {
         const char* what;
         std::int32_t timeout_ms;
         std::int64_t clock_start_ms;
-        int sleeps;
+        int polls;
     };
     const Case cases[] = {
         {"silence", 20, 1000, 22},
@@ -217,8 +241,10 @@ TEST(SntpQuery, PollsUntilTheDeadlineWhateverTheCounterReads) {
         SCOPED_TRACE(c.what);
         FakeClock clock(c.clock_start_ms);
         EXPECT_EQ(timelib::SntpQuery(test_support::NoServerAddress, c.timeout_ms), 0);
-        EXPECT_EQ(clock.Sleeps(), c.sleeps);
-        EXPECT_EQ(clock.SleptMs(), c.sleeps);
+        EXPECT_EQ(Polls(clock), c.polls);
+        EXPECT_EQ(clock.WaitResults(), std::vector<int>(static_cast<std::size_t>(c.polls), 0));
+        EXPECT_EQ(clock.WaitedMs(), c.polls);
+        EXPECT_EQ(clock.Sleeps(), 0); // waits on the socket, no blind sleeps
     }
 }
 
@@ -226,7 +252,7 @@ TEST(SntpQuery, FailsAtOnceForAnUnusableHost) {
     ASSERT_EQ(runtime::NetworkStartup(), 1); // no scripted server has started the sockets
     FakeClock clock;
     EXPECT_EQ(timelib::SntpQuery("255.255.255.255", 100), 0);
-    EXPECT_EQ(clock.Sleeps(), 0);
+    EXPECT_EQ(clock.Waits(), 0);
 }
 
 TEST(RetrieveNTPTime, ReadsItsArgumentsTheLuaWayAndReturnsOneValue) {
@@ -272,14 +298,14 @@ TEST(RetrieveNTPTime, ReadsItsArgumentsTheLuaWayAndReturnsOneValue) {
     lua_settop(L, 0);
 
     // No answer within the default 130 ms: one nil.
-    const int sleeps_before = clock.Sleeps();
+    const std::int64_t waited_before = clock.WaitedMs();
     ASSERT_EQ(
         lua.CallFunction(timelib::RetrieveNTPTime,
                          [](lua_State* S) { lua_pushstring(S, test_support::NoServerAddress); }),
         "");
     ASSERT_EQ(lua_gettop(L), 1);
     EXPECT_TRUE(lua_isnil(L, 1));
-    EXPECT_EQ(clock.Sleeps() - sleeps_before, 132);
+    EXPECT_EQ(clock.WaitedMs() - waited_before, 132);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The RFC 868 client against our own misbehaving server on 127.0.0.2:37, with waits counted
-// in sleeps of the faked clock.
+// by the faked clock.
 #include "runtime/net.h"
 #include "tests/support/fake_time_clock.h"
 #include "tests/support/fake_time_zone.h"
@@ -98,20 +98,33 @@ TEST(TimeProtocolQuery, ReadsFourBytesInAsManyPiecesAsTheyCome) {
 }
 
 TEST(TimeProtocolQuery, GivesUpAfterTheLimitOfEmptyPolls) {
+    // Every empty poll is followed by one wait of at most a millisecond on the socket.
     struct Case {
         std::int32_t wait_limit;
-        int sleeps;
+        int waits;
     };
     const Case cases[] = {{25, 25}, {1, 1}, {0, 1}, {-3, 1}};
-    ScriptedTimeServer server({}); // accepts and stays silent
-    ASSERT_TRUE(server.Ready());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.wait_limit);
-        FakeClock clock;
-        runtime::TimeValue t = 0;
-        EXPECT_FALSE(timelib::TimeProtocolQuery(ScriptedServerAddress, c.wait_limit, &t));
-        EXPECT_EQ(clock.Sleeps(), c.sleeps);
+    {
+        ScriptedTimeServer server({}); // accepts and stays silent
+        ASSERT_TRUE(server.Ready());
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.wait_limit);
+            FakeClock clock;
+            runtime::TimeValue t = 0;
+            EXPECT_FALSE(timelib::TimeProtocolQuery(ScriptedServerAddress, c.wait_limit, &t));
+            // A silent server costs the whole limit in milliseconds.
+            EXPECT_EQ(clock.WaitResults(), std::vector<int>(static_cast<std::size_t>(c.waits), 0));
+            EXPECT_EQ(clock.Sleeps(), 0);
+        }
     }
+    // Bytes that end a wait early do not stretch the limit: the poll before it was empty.
+    ScriptedTimeServer server({SendBytes({0xD8, 0x4F, 0xA7})});
+    ASSERT_TRUE(server.Ready());
+    FakeClock clock;
+    runtime::TimeValue t = 0;
+    EXPECT_FALSE(timelib::TimeProtocolQuery(ScriptedServerAddress, 40, &t));
+    EXPECT_EQ(clock.Waits(), 40);
+    EXPECT_GE(clock.WaitedMs(), 39);
 }
 
 TEST(TimeProtocolQuery, FailsAtOnceWhenTheConnectionIsRefused) {
@@ -119,7 +132,7 @@ TEST(TimeProtocolQuery, FailsAtOnceWhenTheConnectionIsRefused) {
     FakeClock clock;
     runtime::TimeValue t = 0;
     EXPECT_FALSE(timelib::TimeProtocolQuery(test_support::NoServerAddress, 130, &t));
-    EXPECT_EQ(clock.Sleeps(), 0);
+    EXPECT_EQ(clock.Waits(), 0);
 }
 
 TEST(RetrieveTSTime, ReadsItsArgumentsTheLuaWayAndReturnsOneValue) {
@@ -172,7 +185,8 @@ TEST(RetrieveTSTime, WaitsTheDefaultLimitOf130EmptyPolls) {
                                [](lua_State* S) { lua_pushstring(S, ScriptedServerAddress); }),
               "");
     EXPECT_TRUE(lua_isnil(lua.get(), 1));
-    EXPECT_EQ(clock.Sleeps(), 130);
+    EXPECT_EQ(clock.Waits(), 130);
+    EXPECT_EQ(clock.WaitedMs(), 130);
 }
 
 } // namespace
