@@ -34,4 +34,10 @@ struct ZoneOps {
 // The table in use; its default is the real call.
 extern ZoneOps zone_ops;
 
+#if !defined(_WIN32)
+// read_time_zone as it would answer at now_seconds (seconds since 1970, UTC) under the
+// current TZ, which the caller has applied with tzset.
+std::int32_t ReadTimeZoneAt(std::int64_t now_seconds, ZoneInfo* info);
+#endif
+
 } // namespace platform

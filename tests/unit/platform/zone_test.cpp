@@ -3,6 +3,9 @@
 #include "platform/zone.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -77,6 +80,47 @@ TEST(ReadTimeZone, FollowsTzAndShapesTheWindowsRecord) {
         EXPECT_EQ(info.standard_bias, 0);
         EXPECT_EQ(info.daylight_bias, c.daylight_bias);
         EXPECT_EQ(Narrow(info.standard_name), c.standard_name);
+    }
+}
+
+TEST(ReadTimeZoneAt, FindsTheStandardPartWhereverTheYearPutsNow) {
+    struct RuleCase {
+        const char* tz;
+        std::int32_t bias;
+        const char* standard_name;
+        const char* daylight_name;
+    };
+    const RuleCase cases[] = {
+        {"EST5EDT,M3.2.0,M11.1.0", 300, "EST", "EDT"},
+        {"AEST-10AEDT,M10.1.0,M4.1.0/3", -600, "AEST", "AEDT"},
+        // Daylight time all year but the days from the last Sunday of December.
+        {"XST5XDT,M1.1.0,M12.31.0", 300, "XST", "XDT"},
+        // Daylight time from early September to early April.
+        {"America/Santiago", 240, "-04", "-03"},
+    };
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.tz);
+        ScopedTz tz(c.tz);
+        tzset();
+        const bool rule = std::strchr(c.tz, ',') != nullptr;
+        if (!rule && !std::ifstream(std::string("/usr/share/zoneinfo/") + c.tz).good()) {
+            continue; // no zone data for it here
+        }
+        // Every third day of 2026, from 2026-01-01 00:00 UTC.
+        for (std::int64_t day = 0; day < 365; day += 3) {
+            const std::int64_t now = 1767225600 + day * 86400;
+            SCOPED_TRACE(day);
+            platform::ZoneInfo info{};
+            const std::int32_t result = platform::ReadTimeZoneAt(now, &info);
+            const auto when = static_cast<std::time_t>(now);
+            std::tm local{};
+            ASSERT_NE(localtime_r(&when, &local), nullptr);
+            EXPECT_EQ(result, local.tm_isdst > 0 ? platform::ZoneDaylight : platform::ZoneStandard);
+            EXPECT_EQ(info.bias, c.bias);
+            EXPECT_EQ(info.daylight_bias, -60);
+            EXPECT_EQ(Narrow(info.standard_name), c.standard_name);
+            EXPECT_EQ(Narrow(info.daylight_name), c.daylight_name);
+        }
     }
 }
 
