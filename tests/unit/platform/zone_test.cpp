@@ -126,6 +126,50 @@ TEST(ReadTimeZoneAt, FindsTheStandardPartWhereverTheYearPutsNow) {
 
 #else
 
+TEST(ReplacementCharFor, NoneWhereTheConversionRefusesOne) {
+    const struct {
+        std::uint32_t code_page;
+        const char* replacement;
+    } cases[] = {{1252, "?"}, {932, "?"}, {936, "?"}, {65001, nullptr}, {65000, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code_page);
+        const char* replacement = platform::ReplacementCharFor(c.code_page);
+        if (c.replacement == nullptr) {
+            EXPECT_EQ(replacement, nullptr);
+        } else {
+            ASSERT_NE(replacement, nullptr);
+            EXPECT_STREQ(replacement, c.replacement);
+        }
+    }
+}
+
+TEST(ZoneNameToCodePage, ReplacesWhatTheCodePageLacksAndNeverEmptiesAUtf8Name) {
+    const struct {
+        std::uint32_t code_page;
+        const char16_t* name;
+        std::string bytes;
+    } cases[] = {
+        {1252, u"Mitteleurop\u00e4ische Zeit", "Mitteleurop\xe4ische Zeit"},
+        {1252, u"\u4e2d\u56fd\u6807\u51c6\u65f6\u95f4", "??????"},
+        {65001, u"UTC", "UTC"},
+        {65001, u"Mitteleurop\u00e4ische Zeit", "Mitteleurop\xc3\xa4ische Zeit"},
+        {65001, u"\u4e2d\u56fd\u6807\u51c6\u65f6\u95f4",
+         "\xe4\xb8\xad\xe5\x9b\xbd\xe6\xa0\x87\xe5\x87\x86\xe6\x97\xb6\xe9\x97\xb4"},
+        // Eleven three-byte characters need 33 bytes: the last one does not fit whole.
+        {65001, u"\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d",
+         "\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad"
+         "\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad"},
+        {65001, u"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code_page);
+        SCOPED_TRACE(c.bytes);
+        char out[platform::ZoneNameUnits] = {};
+        const int count = platform::ZoneNameToCodePage(c.code_page, c.name, out);
+        EXPECT_EQ(std::string(out, static_cast<std::size_t>(count)), c.bytes);
+    }
+}
+
 TEST(ReadTimeZone, GivesTheProcessZoneAsEightBitUnits) {
     platform::ZoneInfo info{};
     const std::int32_t result = platform::zone_ops.read_time_zone(&info);
