@@ -69,7 +69,9 @@ std::int32_t ReadTimeZoneAt(std::int64_t now_seconds, ZoneInfo* info) {
     parts.Take(now + HalfYearDays * DaySeconds);
     // Step 2: a part those missed may still be short (a zone in daylight time all year but a
     // few days): every day of the year around now, nearest first, finds any that lasts a day.
-    for (std::time_t day = 1; day <= HalfYearDays && !parts.Complete(); ++day) {
+    // Zones whose rules know no daylight time (tzset's daylight) skip the search.
+    const bool has_rules = daylight != 0;
+    for (std::time_t day = 1; has_rules && day <= HalfYearDays && !parts.Complete(); ++day) {
         parts.Take(now + day * DaySeconds);
         parts.Take(now - day * DaySeconds);
     }
