@@ -4,19 +4,24 @@
 // process_ops.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace platform {
 
 struct ProcessOps {
-    // CreateProcessA: runs the command line (the system may write into it) with the given
+    // CreateProcessA: runs application (null: the program the command line names, found by
+    // the system's search) with the command line (the system may write into it), the given
     // working folder (null: the caller's), normal priority and a normal window. The new
     // process is not tracked. True when it was started.
-    bool (*create_process)(char* command_line, const char* working_folder);
+    bool (*create_process)(const char* application, char* command_line, const char* working_folder);
     // ShellExecuteExA: the default action on file with parameters, in directory (null: the
     // caller's), without any error dialog. True when it was started.
     bool (*shell_execute)(const char* file, const char* parameters, const char* directory);
+    // GetWindowsDirectoryA: the Windows folder, zero-terminated, in buffer of size bytes. Its
+    // length; 0 when there is none (always on POSIX); size or more when it does not fit.
+    std::uint32_t (*get_windows_directory)(char* buffer, std::uint32_t size);
 };
 
 // The real calls; tests replace them.

@@ -34,7 +34,9 @@ void CloseSocket(SocketHandle socket);
 // The dotted IPv4 address in text (inet_addr); NoAddress when it is not one.
 std::uint32_t InetAddr(const char* text);
 
-// The first IPv4 address the resolver lists for name (gethostbyname); false if none.
+// The first IPv4 address the resolver lists for name; false if none. Safe from several
+// threads at once (Winsock's gethostbyname keeps its answer per thread; POSIX uses the
+// reentrant gethostbyname_r).
 bool ResolveFirstAddress(const char* name, std::uint32_t* address);
 
 // connect(). InProgress when a non-blocking socket (or an interrupted call) has not finished

@@ -41,6 +41,26 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// The viewer in the Windows folder, in text's storage, when a file of that name is there;
+// null otherwise, and the system's search for the bare name applies.
+const char* WindowsFolderViewer(TemporaryText& text) {
+    char folder[ProbePathBytes] = {};
+    const std::uint32_t length = platform::process_ops.get_windows_directory(folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder)
+        return nullptr;
+    // The folder ends with a backslash only when it is a drive's root.
+    const char* separator = folder[length - 1] == '\\' ? "" : "\\";
+    const char* parts[] = {folder, separator, ViewerProgram};
+    const char* viewer = Join(text, parts, 3);
+    if (viewer == nullptr)
+        return nullptr;
+    const std::uint32_t attributes = platform::file_ops.get_file_attributes(viewer);
+    if (attributes == platform::InvalidFileAttributes ||
+        (attributes & platform::FileAttributeDirectory) != 0)
+        return nullptr;
+    return viewer;
+}
+
 } // namespace
 
 char* BuildHelpPath(TemporaryText& text, const char* folder) {
@@ -122,8 +142,8 @@ char* FolderPart(TemporaryText& text, const char* path) {
     return folder;
 }
 
-std::int32_t LaunchProgram(const char* program, const char* parameters,
-                           const char* working_folder) {
+std::int32_t LaunchProgram(const char* program, const char* parameters, const char* working_folder,
+                           const char* application) {
     program = OrEmpty(program);
     parameters = OrEmpty(parameters);
     const std::size_t program_length = std::strlen(program);
@@ -155,11 +175,13 @@ std::int32_t LaunchProgram(const char* program, const char* parameters,
     // Step 2: an empty working folder counts as none.
     const char* folder =
         working_folder != nullptr && *working_folder != '\0' ? working_folder : nullptr;
-    // Steps 3 to 5: the program itself, else the shell's default action. The block goes
-    // back to the heap when it leaves scope (step 6).
-    if (platform::process_ops.create_process(line, folder))
+    // Steps 3 to 5: the program itself, else the shell's default action; both from the
+    // application's path when one is given. The block goes back to the heap when it leaves
+    // scope (step 6).
+    if (platform::process_ops.create_process(application, line, folder))
         return 1;
-    return platform::process_ops.shell_execute(program, parameters, folder) ? 1 : 0;
+    const char* file = application != nullptr ? application : program;
+    return platform::process_ops.shell_execute(file, parameters, folder) ? 1 : 0;
 }
 
 std::int32_t ShowHelpForPlugin(const char* folder) {
@@ -170,7 +192,8 @@ std::int32_t ShowHelpForPlugin(const char* folder) {
     const char* working_folder = FolderPart(text, path);
     if (working_folder == nullptr)
         return 0;
-    return LaunchProgram(ViewerProgram, path, working_folder) != 0 ? 1 : 0;
+    const char* viewer = WindowsFolderViewer(text);
+    return LaunchProgram(ViewerProgram, path, working_folder, viewer) != 0 ? 1 : 0;
 }
 
 std::int32_t ShowHelpForAction(const char* action_name, const char* folder) {
@@ -187,7 +210,8 @@ std::int32_t ShowHelpForAction(const char* action_name, const char* folder) {
     const char* working_folder = FolderPart(text, path);
     if (parameter == nullptr || working_folder == nullptr)
         return 0;
-    return LaunchProgram(ViewerProgram, parameter, working_folder) != 0 ? 1 : 0;
+    const char* viewer = WindowsFolderViewer(text);
+    return LaunchProgram(ViewerProgram, parameter, working_folder, viewer) != 0 ? 1 : 0;
 }
 
 } // namespace plugin

@@ -28,11 +28,15 @@ std::int64_t QueryFileSize(const char* path);
 char* FolderPart(TemporaryText& text, const char* path);
 
 // Starts program with parameters (unquoted) in working_folder (empty: the caller's) without
-// waiting; falls back to the shell. 1 when started, else 0.
-std::int32_t LaunchProgram(const char* program, const char* parameters, const char* working_folder);
+// waiting; falls back to the shell. With an application path, that file is run (and given
+// to the shell) rather than whatever the system's search finds for program; the command
+// line still names program. 1 when started, else 0.
+std::int32_t LaunchProgram(const char* program, const char* parameters, const char* working_folder,
+                           const char* application = nullptr);
 
 // Starts the viewer on the help file in folder: 1 when started, 0 when the file is absent or
-// the viewer did not start.
+// the viewer did not start. The viewer is the Windows folder's "hh.exe" when there is one
+// (never one planted in the host's or the current folder), else whatever the search finds.
 std::int32_t ShowHelpForPlugin(const char* folder);
 
 // Starts the viewer on the action's page of the help file in folder; results as above.

@@ -3,21 +3,24 @@
 #include "platform/clock.h"
 #include "runtime/clock_testing.h"
 
+#include <atomic>
+
 namespace runtime {
 namespace {
 
-// High-resolution counts per millisecond; 0 while unknown or unusable. Not synchronised: two
-// first calls at once compute the same value.
-std::int64_t ticks_per_ms = 0;
+// High-resolution counts per millisecond; 0 while unknown or unusable. Atomic, since threads
+// of the host may make their first calls at once; they store the same value.
+std::atomic<std::int64_t> ticks_per_ms{0};
 
-// Set once the timer resolution has been raised; it is never lowered again.
-bool resolution_raised = false;
+// Set by the first sleep or wait, which raises the timer resolution; never lowered again.
+std::atomic<bool> resolution_raised{false};
 
-// Before the first sleep or wait: 1-millisecond timer resolution for the process.
+// Before the first sleep or wait: 1-millisecond timer resolution for the process. Only the
+// thread that sets the flag asks; the others need not wait for it.
 void RaiseTimerResolutionOnce() {
-    if (!resolution_raised) {
+    if (!resolution_raised.load(std::memory_order_relaxed) &&
+        !resolution_raised.exchange(true, std::memory_order_relaxed)) {
         platform::clock_ops.raise_timer_resolution();
-        resolution_raised = true;
     }
 }
 
@@ -26,11 +29,14 @@ void RaiseTimerResolutionOnce() {
 std::int32_t ElapsedMs() {
     // Step 1: learn the counter frequency once; below 1000 counts per second (or without a
     // counter) the tick count serves, and the next call asks again.
-    if (ticks_per_ms == 0) {
+    std::int64_t ticks = ticks_per_ms.load(std::memory_order_relaxed);
+    if (ticks == 0) {
         std::int64_t frequency = 0;
-        if (platform::clock_ops.query_counter_frequency(&frequency) && frequency >= 1000)
-            ticks_per_ms = frequency / 1000;
-        if (ticks_per_ms == 0)
+        if (platform::clock_ops.query_counter_frequency(&frequency) && frequency >= 1000) {
+            ticks = frequency / 1000;
+            ticks_per_ms.store(ticks, std::memory_order_relaxed);
+        }
+        if (ticks == 0)
             return static_cast<std::int32_t>(platform::clock_ops.tick_count());
     }
     // Step 2: the counter in whole milliseconds; a failed read counts as 0. The remainder of
@@ -39,7 +45,7 @@ std::int32_t ElapsedMs() {
     if (!platform::clock_ops.query_counter(&count))
         count = 0;
     // The low 32 bits: readings wrap modulo 2^32 and only differences count.
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count / ticks_per_ms));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count / ticks));
 }
 
 void SleepMs(std::int32_t milliseconds) {
@@ -56,8 +62,8 @@ void WaitReadableMs(platform::SocketHandle socket, std::int32_t milliseconds) {
 }
 
 void ResetClockForTesting() {
-    ticks_per_ms = 0;
-    resolution_raised = false;
+    ticks_per_ms.store(0);
+    resolution_raised.store(false);
 }
 
 } // namespace runtime

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Linux: format check, a sanitized build with every test (the real loopback servers started
-# around CTest), and the fuzz targets built with clang for a short bounded run.
+# around CTest), the many-threads test built with ThreadSanitizer, and the fuzz targets built
+# with clang for a short bounded run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -29,6 +30,13 @@ bash scripts/servers.sh start
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build/linux-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
+
+echo "== many threads at once (ThreadSanitizer)"
+# Only the plug-in and the many-threads program, run against the same servers.
+cmake -S . -B build/linux-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DRIZI_WERROR=ON -DRIZI_TSAN=ON -DRIZI_BENCH=OFF >/dev/null
+ninja -C build/linux-tsan -j"$jobs" plugin lua_threads
+(cd build/linux-tsan && ctest --output-on-failure -L threads --no-tests=error --timeout 300)
 
 echo "== fuzz targets (clang, libFuzzer)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -40,6 +40,27 @@ void RegisterLuaFunction(lua_State* L, const char* name, lua_CFunction function)
     lua_settable(L, -3);              // stack: table
 }
 
+std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value) {
+    if (lua_isnoneornil(L, arg)) {
+        return default_value;
+    }
+    // Read as a number first: lua_Integer is only 32 bits wide on some builds, and converting
+    // a double beyond its range is undefined (or wraps), so the range test comes first. The
+    // argument error is the one luaL_optinteger raises.
+    const lua_Number n = luaL_checknumber(L, arg);
+    if (n >= static_cast<lua_Number>(INT32_MAX)) {
+        return INT32_MAX;
+    }
+    if (n <= static_cast<lua_Number>(INT32_MIN)) {
+        return INT32_MIN;
+    }
+    if (n != n) {
+        return 0;
+    }
+    // Inside the range the host's own conversion decides about fractions, as before.
+    return static_cast<std::int32_t>(lua_tointeger(L, arg));
+}
+
 ZoneReading ReadZone() {
     ZoneReading reading{};
     reading.result = platform::zone_ops.read_time_zone(&reading.info);

@@ -128,13 +128,16 @@ runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms) {
     if (!answered) {
         return 0;
     }
-    return NtpTimestampToTimeValue(ReadBigEndian32(reply, TransmitOffset),
-                                   ReadBigEndian32(reply, TransmitOffset + 4));
+    // A time the 32-bit value cannot hold (before 1970, after 2038-01-19 03:14:07) comes out
+    // negative: no time rather than a table without calendar fields.
+    const runtime::TimeValue t = NtpTimestampToTimeValue(
+        ReadBigEndian32(reply, TransmitOffset), ReadBigEndian32(reply, TransmitOffset + 4));
+    return t < 0 ? 0 : t;
 }
 
 int RetrieveNTPTime(lua_State* L) {
     const char* server = luaL_checklstring(L, 1, nullptr);
-    const auto timeout_ms = static_cast<std::int32_t>(luaL_optinteger(L, 2, DefaultNtpTimeoutMs));
+    const auto timeout_ms = OptInt32Argument(L, 2, DefaultNtpTimeoutMs);
     const runtime::TimeValue t = SntpQuery(server, timeout_ms);
     if (t == 0) {
         lua_pushnil(L);

@@ -34,7 +34,8 @@ bool IsValidSntpReply(const SntpPacket& request, const SntpPacket& reply, std::i
 runtime::TimeValue NtpTimestampToTimeValue(std::uint32_t seconds, std::uint32_t fraction);
 
 // Asks host for the time, waiting up to timeout_ms after the request (at least one poll);
-// the server's time, or 0 when the host cannot be used or no valid reply came in time.
+// the server's time, or 0 when the host cannot be used, no valid reply came in time, or the
+// reply's time lies outside 1970-01-01 00:00:00 to 2038-01-19 03:14:07 UTC.
 runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms);
 
 // Lua: Rizi.RetrieveNTPTime(server [, timeout_ms = 130]) -> result table or nil.

@@ -2,6 +2,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/net.h"
+#include "timelib/lua_library.h"
 #include "timelib/result_table.h"
 
 namespace timelib {
@@ -64,13 +65,19 @@ bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeV
     const std::uint32_t seconds = (std::uint32_t{reply[0]} << 24) |
                                   (std::uint32_t{reply[1]} << 16) | (std::uint32_t{reply[2]} << 8) |
                                   std::uint32_t{reply[3]};
-    *time = TimeProtocolSecondsToTimeValue(seconds);
+    // The calendar cannot place times before 1990 or after 2038-01-18 23:59:59 (a negative
+    // value): no time rather than a table without calendar fields.
+    const runtime::TimeValue t = TimeProtocolSecondsToTimeValue(seconds);
+    if (t < 0) {
+        return false;
+    }
+    *time = t;
     return true;
 }
 
 int RetrieveTSTime(lua_State* L) {
     const char* server = luaL_checklstring(L, 1, nullptr);
-    const auto wait_limit = static_cast<std::int32_t>(luaL_optinteger(L, 2, DefaultTimeWaitLimit));
+    const auto wait_limit = OptInt32Argument(L, 2, DefaultTimeWaitLimit);
     runtime::TimeValue t = 0;
     if (TimeProtocolQuery(server, wait_limit, &t)) {
         PushTimeResult(L, t);

@@ -21,7 +21,8 @@ runtime::TimeValue TimeProtocolSecondsToTimeValue(std::uint32_t seconds);
 
 // Connects to host (the connect bounded by max(wait_limit, 1) ms) and reads the 4-byte
 // reply, in as many pieces as it comes, until the peer closes or max(wait_limit, 1) polls
-// found nothing. False, with time untouched, when fewer than 4 bytes came.
+// found nothing. False, with time untouched, when fewer than 4 bytes came or their time lies
+// outside 1990-01-01 00:00:00 to 2038-01-18 23:59:59 UTC.
 bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeValue* time);
 
 // Lua: Rizi.RetrieveTSTime(server [, wait_limit = 130]) -> result table or nil.

@@ -19,7 +19,8 @@ bool IsBlank(char c) {
 }
 
 // Runs in the new process between fork and exec, so it makes async-signal-safe calls only.
-[[noreturn]] void ExecInChild(char* const* argv, const char* folder, int report_fd) {
+[[noreturn]] void ExecInChild(const char* program, char* const* argv, const char* folder,
+                              int report_fd) {
     // The program starts with a clean signal mask and default child and pipe handling,
     // whatever the host's thread had set.
     sigset_t none;
@@ -34,7 +35,7 @@ bool IsBlank(char c) {
     if (folder != nullptr && chdir(folder) != 0) {
         error = errno;
     } else {
-        execvp(argv[0], argv);
+        execvp(program, argv);
         error = errno;
     }
     ssize_t written = write(report_fd, &error, sizeof error);
@@ -42,13 +43,14 @@ bool IsBlank(char c) {
     _exit(127);
 }
 
-// Starts args[0] from PATH in folder (null: ours) without waiting for it. A short-lived
-// middle process starts the program and exits at once, so the program is adopted by init
-// (or the nearest subreaper) and never lingers as this process's zombie; the host's own
-// SIGCHLD handling is left alone. A close-on-exec pipe carries exec's error back: end of
-// file without data means the program is running.
-bool SpawnDetached(const std::vector<std::string>& args, const char* folder) {
-    if (args.empty() || args[0].empty())
+// Starts program (found along PATH when it has no "/") with args in folder (null: ours)
+// without waiting for it. A short-lived middle process starts the program and exits at
+// once, so the program is adopted by init (or the nearest subreaper) and never lingers as
+// this process's zombie; the host's own SIGCHLD handling is left alone. A close-on-exec
+// pipe carries exec's error back: end of file without data means the program is running.
+bool SpawnDetached(const std::string& program, const std::vector<std::string>& args,
+                   const char* folder) {
+    if (program.empty() || args.empty())
         return false;
     // Everything the children use is built before fork: they must not allocate.
     std::vector<char*> argv;
@@ -67,10 +69,10 @@ bool SpawnDetached(const std::vector<std::string>& args, const char* folder) {
     }
     if (middle == 0) {
         close(report[0]);
-        const pid_t program = fork();
-        if (program == 0)
-            ExecInChild(argv.data(), folder, report[1]);
-        _exit(program < 0 ? 1 : 0);
+        const pid_t child = fork();
+        if (child == 0)
+            ExecInChild(program.c_str(), argv.data(), folder, report[1]);
+        _exit(child < 0 ? 1 : 0);
     }
     close(report[1]);
 
@@ -88,15 +90,18 @@ bool SpawnDetached(const std::vector<std::string>& args, const char* folder) {
     return middle_forked && got == 0;
 }
 
-bool PosixCreateProcess(char* command_line, const char* working_folder) {
+bool PosixCreateProcess(const char* application, char* command_line, const char* working_folder) {
     std::vector<std::string> args = SplitCommandLine(command_line);
     if (args.empty())
         return false;
     // The program's own name may carry a Windows path.
     args[0] = NativePath(args[0].c_str());
+    // A named application runs from its path; its first argument stays as the command
+    // line gives it.
+    const std::string program = application != nullptr ? NativePath(application) : args[0];
     if (working_folder == nullptr)
-        return SpawnDetached(args, nullptr);
-    return SpawnDetached(args, NativePath(working_folder).c_str());
+        return SpawnDetached(program, args, nullptr);
+    return SpawnDetached(program, args, NativePath(working_folder).c_str());
 }
 
 // The desktop's opener takes one file; the parameters have no place on its command line.
@@ -110,7 +115,15 @@ bool PosixShellExecute(const char* file, const char* /*parameters*/, const char*
     struct stat info {};
     if (stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    return SpawnDetached({"xdg-open", target}, folder.empty() ? nullptr : folder.c_str());
+    return SpawnDetached("xdg-open", {"xdg-open", target},
+                         folder.empty() ? nullptr : folder.c_str());
+}
+
+// No Windows folder here: the search along PATH always applies.
+std::uint32_t PosixGetWindowsDirectory(char* buffer, std::uint32_t size) {
+    if (size > 0)
+        buffer[0] = '\0';
+    return 0;
 }
 
 } // namespace
@@ -171,6 +184,6 @@ std::vector<std::string> SplitCommandLine(const char* command_line) {
     return args;
 }
 
-ProcessOps process_ops = {&PosixCreateProcess, &PosixShellExecute};
+ProcessOps process_ops = {&PosixCreateProcess, &PosixShellExecute, &PosixGetWindowsDirectory};
 
 } // namespace platform

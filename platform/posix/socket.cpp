@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -13,6 +14,9 @@
 
 namespace platform {
 namespace {
+
+// The largest answer the resolver may need room for (names with very many addresses).
+constexpr std::size_t MaxResolverBytes = 1 << 20;
 
 int Fd(SocketHandle socket) {
     return static_cast<int>(socket);
@@ -70,12 +74,38 @@ std::uint32_t InetAddr(const char* text) {
 }
 
 bool ResolveFirstAddress(const char* name, std::uint32_t* address) {
-    const hostent* host = gethostbyname(name);
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
-        host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-        return false;
-    std::memcpy(address, host->h_addr_list[0], 4);
-    return true;
+    // gethostbyname_r: gethostbyname's answer in the resolver's own order, but kept in
+    // storage of this call rather than in the one buffer per process that lets a thread
+    // read another thread's answer. The storage grows while the answer does not fit.
+    char local[1024];
+    char* buffer = local;
+    std::size_t size = sizeof local;
+    bool resolved = false;
+    for (;;) {
+        hostent entry;
+        hostent* host = nullptr;
+        int host_error = 0;
+        const int status = gethostbyname_r(name, &entry, buffer, size, &host, &host_error);
+        if (status == ERANGE && size < MaxResolverBytes) {
+            char* larger = static_cast<char*>(std::malloc(size * 2));
+            if (larger == nullptr)
+                break;
+            if (buffer != local)
+                std::free(buffer);
+            buffer = larger;
+            size *= 2;
+            continue;
+        }
+        if (status == 0 && host != nullptr && host->h_addrtype == AF_INET && host->h_length == 4 &&
+            host->h_addr_list != nullptr && host->h_addr_list[0] != nullptr) {
+            std::memcpy(address, host->h_addr_list[0], 4);
+            resolved = true;
+        }
+        break;
+    }
+    if (buffer != local)
+        std::free(buffer);
+    return resolved;
 }
 
 ConnectResult Connect(SocketHandle socket, std::uint32_t address, std::uint16_t port) {

@@ -9,7 +9,7 @@
 namespace platform {
 namespace {
 
-bool Win32CreateProcess(char* command_line, const char* working_folder) {
+bool Win32CreateProcess(const char* application, char* command_line, const char* working_folder) {
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
@@ -17,7 +17,7 @@ bool Win32CreateProcess(char* command_line, const char* working_folder) {
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+    if (!CreateProcessA(application, command_line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                         nullptr, working_folder, &startup, &process))
         return false;
     // The new process is on its own: nothing keeps a handle to it.
@@ -45,8 +45,12 @@ bool Win32ShellExecute(const char* file, const char* parameters, const char* dir
     return true;
 }
 
+std::uint32_t Win32GetWindowsDirectory(char* buffer, std::uint32_t size) {
+    return GetWindowsDirectoryA(buffer, size);
+}
+
 } // namespace
 
-ProcessOps process_ops = {&Win32CreateProcess, &Win32ShellExecute};
+ProcessOps process_ops = {&Win32CreateProcess, &Win32ShellExecute, &Win32GetWindowsDirectory};
 
 } // namespace platform

@@ -6,21 +6,37 @@
 #include <windows.h>
 
 namespace platform {
-namespace {
 
-// Converts a name of at most ZoneNameUnits units to ANSI and widens each byte back into
-// out. Characters that do not fit whole in the field are left off.
-void ToAnsiUnits(const WCHAR* name, char16_t* out) {
+const char* ReplacementCharFor(std::uint32_t code_page) {
+    // UTF-8 and UTF-7 have no unmappable characters, and Windows refuses a replacement
+    // character for them (ERROR_INVALID_PARAMETER): with one, every name came out empty.
+    if (code_page == CP_UTF8 || code_page == CP_UTF7) {
+        return nullptr;
+    }
+    return "?";
+}
+
+int ZoneNameToCodePage(std::uint32_t code_page, const char16_t* name, char* out) {
     int units = 0;
     while (units < ZoneNameUnits && name[units] != 0) {
         ++units;
     }
-    char ansi[ZoneNameUnits] = {};
+    const char* replacement = ReplacementCharFor(code_page);
     int bytes = 0;
-    // A longer ANSI text (double-byte code pages) fails whole; retry with fewer characters.
+    // A longer text (double-byte code pages, UTF-8) fails whole; retry with fewer characters.
     for (int n = units; n > 0 && bytes == 0; --n) {
-        bytes = WideCharToMultiByte(CP_ACP, 0, name, n, ansi, ZoneNameUnits, "?", nullptr);
+        bytes = WideCharToMultiByte(code_page, 0, reinterpret_cast<const WCHAR*>(name), n, out,
+                                    ZoneNameUnits, replacement, nullptr);
     }
+    return bytes;
+}
+
+namespace {
+
+// Converts a name to ANSI and widens each byte back into out.
+void ToAnsiUnits(const WCHAR* name, char16_t* out) {
+    char ansi[ZoneNameUnits] = {};
+    const int bytes = ZoneNameToCodePage(GetACP(), reinterpret_cast<const char16_t*>(name), ansi);
     for (int i = 0; i < bytes && ansi[i] != '\0'; ++i) {
         out[i] = static_cast<char16_t>(static_cast<unsigned char>(ansi[i]));
     }

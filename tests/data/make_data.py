@@ -108,14 +108,14 @@ def case(name, data, result, output=b""):
 
 
 ABC = b"abcabcabc"
-spec = bytes.fromhex("4A43090000 00E3ECECE0566CD82000000336".replace(" ", ""))
-case("jc_abcabcabc", spec, 9, ABC)
-case("jc_abcabcabc_no_checksum", spec[:6] + b"\0\0\0\0" + spec[10:], 9, ABC)
-case("jc_abcabcabc_wrong_checksum", spec[:6] + b"\xE4" + spec[7:], 0)
-case("jc_abcabcabc_no_mark", b"JD" + spec[2:], 0)
+abc_stream = bytes.fromhex("4A43090000 00E3ECECE0566CD82000000336".replace(" ", ""))
+case("jc_abcabcabc", abc_stream, 9, ABC)
+case("jc_abcabcabc_no_checksum", abc_stream[:6] + b"\0\0\0\0" + abc_stream[10:], 9, ABC)
+case("jc_abcabcabc_wrong_checksum", abc_stream[:6] + b"\xE4" + abc_stream[7:], 0)
+case("jc_abcabcabc_no_mark", b"JD" + abc_stream[2:], 0)
 # The same text from our bit writer must give the same bytes.
 b = Bits().width8().literal(0x61).literal(0x62).literal(0x63).match(3, 3, 2).end()
-assert stream(b, ABC) == spec
+assert stream(b, ABC) == abc_stream
 
 # Until a match sets it, the last offset is 1: g = 2 repeats the last byte.
 b = Bits().width8().literal(ord("q")).repeat(3).end()

@@ -11,6 +11,9 @@ local nothing = {
     { "RetrieveNTPTime", silent, "20" },
     { "RetrieveTSTime", silent, 20 },
     { "RetrieveTSTime", silent, "20" },
+    -- Below the 32-bit range: the lowest timeout, one poll; wrapped it would be 24 days.
+    { "RetrieveNTPTime", silent, -2 ^ 31 - 1 },
+    { "RetrieveTSTime", silent, -2 ^ 31 - 1 },
 }
 for _, case in ipairs(nothing) do
     local what = string.format("%s(%q, %q) without a server", case[1], case[2], tostring(case[3]))

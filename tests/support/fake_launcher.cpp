@@ -14,7 +14,8 @@ std::string Text(const char* text) {
 
 FakeLauncher::FakeLauncher(bool process_starts, bool shell_starts)
     : process_starts_(process_starts), shell_starts_(shell_starts),
-      scope_(platform::process_ops, platform::ProcessOps{&CreateProcess, &ShellExecute}) {
+      scope_(platform::process_ops,
+             platform::ProcessOps{&CreateProcess, &ShellExecute, &GetWindowsDirectory}) {
     active_launcher = this;
 }
 
@@ -22,16 +23,27 @@ FakeLauncher::~FakeLauncher() {
     active_launcher = nullptr;
 }
 
-bool FakeLauncher::CreateProcess(char* command_line, const char* working_folder) {
-    active_launcher->processes.push_back(
-        {Text(command_line), "", Text(working_folder), working_folder != nullptr});
+bool FakeLauncher::CreateProcess(const char* application, char* command_line,
+                                 const char* working_folder) {
+    active_launcher->processes.push_back({Text(command_line), "", Text(working_folder),
+                                          working_folder != nullptr, Text(application)});
     return active_launcher->process_starts_;
 }
 
 bool FakeLauncher::ShellExecute(const char* file, const char* parameters, const char* directory) {
     active_launcher->shell_launches.push_back(
-        {Text(file), Text(parameters), Text(directory), directory != nullptr});
+        {Text(file), Text(parameters), Text(directory), directory != nullptr, ""});
     return active_launcher->shell_starts_;
+}
+
+std::uint32_t FakeLauncher::GetWindowsDirectory(char* buffer, std::uint32_t size) {
+    const std::string& folder = active_launcher->windows_folder;
+    const auto length = static_cast<std::uint32_t>(folder.size());
+    if (length == 0 || length >= size)
+        return length == 0 ? 0 : length + 1;
+    folder.copy(buffer, length);
+    buffer[length] = '\0';
+    return length;
 }
 
 FakeFiles::FakeFiles()

@@ -22,6 +22,7 @@ class FakeLauncher {
         std::string parameters; // shell launches only
         std::string folder;
         bool folder_given;
+        std::string application; // process launches only; "" for none
     };
 
     FakeLauncher(bool process_starts, bool shell_starts);
@@ -32,9 +33,14 @@ class FakeLauncher {
     std::vector<Launch> processes;
     std::vector<Launch> shell_launches;
 
+    // What GetWindowsDirectoryA answers; empty: no Windows folder.
+    std::string windows_folder;
+
   private:
-    static bool CreateProcess(char* command_line, const char* working_folder);
+    static bool CreateProcess(const char* application, char* command_line,
+                              const char* working_folder);
     static bool ShellExecute(const char* file, const char* parameters, const char* directory);
+    static std::uint32_t GetWindowsDirectory(char* buffer, std::uint32_t size);
 
     bool process_starts_;
     bool shell_starts_;

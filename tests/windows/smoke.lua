@@ -91,6 +91,9 @@ retrieval("RetrieveTSTime", Rizi.RetrieveTSTime(server, 2000))
 
 -- Failures are nil, never errors.
 check(Rizi.RetrieveTSTime("127.0.0.1:", 5) == nil, "an unresolvable name gives nil")
+-- A timeout below the 32-bit range is the lowest one (a single poll), not its wrapped value
+-- of about 24 days.
+check(Rizi.RetrieveNTPTime("127.0.0.213", -2 ^ 31 - 1) == nil, "a timeout of -2^31 - 1 gives nil")
 
 print(string.format("smoke: %d checks, %d failed", count, failed))
 if failed > 0 then

@@ -4,10 +4,15 @@
 #include "plugin/help.h"
 #include "plugin/thread_text.h"
 #include "tests/support/fake_launcher.h"
+#include "tests/support/scoped_ops.h"
 #include "tests/support/test_system.h"
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -344,6 +349,59 @@ TEST_F(ShowHelpForAction, Examples) {
         false);
 }
 
+// Which program runs: the Windows folder's viewer when it is there, the command line the
+// same either way; the search for the bare name only without one.
+TEST_F(ShowHelpForPlugin, RunsTheWindowsFolderViewerWhenThereIsOne) {
+    const std::string long_folder = "C:\\" + std::string(300, 'w');
+    const struct {
+        const char* name;
+        std::string windows_folder;
+        std::vector<std::pair<std::string, std::uint32_t>> attributes;
+        bool process_starts;
+        const char* application; // "" for the search
+    } cases[] = {
+        {"viewer in the Windows folder",
+         "C:\\Windows",
+         {{"C:\\Windows\\hh.exe", 0x20}},
+         true,
+         "C:\\Windows\\hh.exe"},
+        {"Windows folder at a root", "D:\\", {{"D:\\hh.exe", 0x20}}, true, "D:\\hh.exe"},
+        {"no viewer there", "C:\\Windows", {}, true, ""},
+        {"a folder named hh.exe", "C:\\Windows", {{"C:\\Windows\\hh.exe", 0x10}}, true, ""},
+        {"no Windows folder", "", {}, true, ""},
+        {"a Windows folder too long", long_folder, {{long_folder + "\\hh.exe", 0x20}}, true, ""},
+        {"the shell gets the same viewer",
+         "C:\\Windows",
+         {{"C:\\Windows\\hh.exe", 0x20}},
+         false,
+         "C:\\Windows\\hh.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* action : {static_cast<const char*>(nullptr), "Rizi.RetrieveNTPTime"}) {
+            FakeFiles files;
+            files.entries.insert(HelpFile.begin(), HelpFile.end());
+            files.attributes.insert(c.attributes.begin(), c.attributes.end());
+            FakeLauncher launcher(c.process_starts, true);
+            launcher.windows_folder = c.windows_folder;
+            const std::int32_t result = action == nullptr
+                                            ? plugin::ShowHelpForPlugin("C:\\Help")
+                                            : plugin::ShowHelpForAction(action, "C:\\Help");
+            EXPECT_EQ(result, 1);
+            ASSERT_EQ(launcher.processes.size(), 1u);
+            EXPECT_EQ(launcher.processes[0].application, c.application);
+            EXPECT_EQ(launcher.processes[0].program_or_command_line,
+                      action == nullptr
+                          ? "\"hh.exe\" C:\\Help\\Rizi.chm"
+                          : "\"hh.exe\" C:\\Help\\Rizi.chm::rizi_retrieventptime.htm");
+            if (!c.process_starts) {
+                ASSERT_EQ(launcher.shell_launches.size(), 1u);
+                EXPECT_EQ(launcher.shell_launches[0].program_or_command_line, c.application);
+            }
+        }
+    }
+}
+
 TEST_F(ShowHelpForAction, TemporaryTextGoesBackAfterEachCall) {
     FakeFiles files;
     files.entries.insert(HelpFile.begin(), HelpFile.end());
@@ -359,6 +417,59 @@ TEST_F(ShowHelpForAction, TemporaryTextGoesBackAfterEachCall) {
     EXPECT_EQ(launcher.processes[49].program_or_command_line,
               "\"hh.exe\" C:\\Help\\Rizi.chm::rizi_" + std::string(5000, 'a') + ".htm");
 }
+
+#if defined(_WIN32) && defined(RIZI_RECORD_LAUNCH)
+
+// The real CreateProcessA under a Windows folder of the test's own: the stand-in viewer
+// there runs, not the copy planted in the current folder beside the help file.
+std::string test_windows_folder;
+
+std::uint32_t TestWindowsFolder(char* buffer, std::uint32_t size) {
+    const auto length = static_cast<std::uint32_t>(test_windows_folder.size());
+    if (length >= size)
+        return length + 1;
+    test_windows_folder.copy(buffer, length);
+    buffer[length] = '\0';
+    return length;
+}
+
+bool WaitForFile(const std::filesystem::path& path) {
+    for (int i = 0; i < 2000 && !std::filesystem::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return std::filesystem::exists(path);
+}
+
+TEST_F(ShowHelpForPlugin, PlantedViewerInTheCurrentFolderIsNotStarted) {
+    namespace fs = std::filesystem;
+    const fs::path base = fs::absolute("planted_viewer");
+    fs::remove_all(base);
+    const fs::path windows = base / "windows";
+    const fs::path current = base / "current";
+    fs::create_directories(windows);
+    fs::create_directories(current);
+    fs::copy_file(RIZI_RECORD_LAUNCH, windows / "hh.exe");
+    fs::copy_file(RIZI_RECORD_LAUNCH, current / "hh.exe");
+    std::ofstream(current / "Rizi.chm") << "ITSF";
+    test_windows_folder = windows.string();
+    test_support::ScopedOps<platform::ProcessOps> ops(platform::process_ops, platform::process_ops);
+    platform::process_ops.get_windows_directory = &TestWindowsFolder;
+
+    const fs::path previous = fs::current_path();
+    fs::current_path(current);
+    const std::int32_t result = plugin::ShowHelpForPlugin(current.string().c_str());
+    fs::current_path(previous);
+
+    EXPECT_EQ(result, 1);
+    ASSERT_TRUE(WaitForFile(windows / "launched.txt"));
+    std::ifstream record(windows / "launched.txt");
+    std::string argument;
+    std::getline(record, argument);
+    EXPECT_EQ(argument, (current / "Rizi.chm").string());
+    EXPECT_FALSE(fs::exists(current / "launched.txt"));
+    EXPECT_FALSE(fs::exists(current / "launched.part"));
+}
+
+#endif
 
 #if !defined(_WIN32)
 

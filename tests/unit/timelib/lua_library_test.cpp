@@ -126,4 +126,55 @@ TEST(ZoneStandardName, TakesTheLowByteOfEachUnitOfTheStandardName) {
     }
 }
 
+int ReadTimeoutArgument(lua_State* L) {
+    lua_pushnumber(L, timelib::OptInt32Argument(L, 1, 130));
+    return 1;
+}
+
+TEST(OptInt32Argument, SaturatesBeyondThirtyTwoBitsAndKeepsTheLuaArgumentRules) {
+    const struct {
+        const char* call;
+        double value; // when no error
+        const char* error;
+    } cases[] = {
+        {"f()", 130, nullptr},
+        {"f(nil)", 130, nullptr},
+        {"f(500)", 500, nullptr},
+        {"f('500')", 500, nullptr},
+        {"f(' 0x10 ')", 16, nullptr},
+        {"f(2^31 - 1)", 2147483647.0, nullptr},
+        {"f(2^31)", 2147483647.0, nullptr},
+        {"f(2^32 + 1000)", 2147483647.0, nullptr},
+        {"f('4294968296')", 2147483647.0, nullptr},
+        {"f(-2^31)", -2147483648.0, nullptr},
+        {"f(-2^31 - 1)", -2147483648.0, nullptr},
+        {"f(2^53)", 2147483647.0, nullptr},
+        {"f(-2^53)", -2147483648.0, nullptr},
+        {"f(2^63)", 2147483647.0, nullptr},
+        {"f(math.huge)", 2147483647.0, nullptr},
+        {"f(-math.huge)", -2147483648.0, nullptr},
+        {"f(0/0)", 0, nullptr},
+        {"f('soon')", 0, "bad argument #1 to 'f' (number expected, got string)"},
+        {"f({})", 0, "bad argument #1 to 'f' (number expected, got table)"},
+    };
+    LuaState lua;
+    lua_State* L = lua.get();
+    lua_register(L, "f", ReadTimeoutArgument);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        const std::string chunk = std::string("return ") + c.call;
+        ASSERT_EQ(luaL_loadstring(L, chunk.c_str()), 0);
+        const int status = lua_pcall(L, 0, 1, 0);
+        if (c.error != nullptr) {
+            ASSERT_NE(status, 0);
+            EXPECT_NE(std::string(lua_tostring(L, -1)).find(c.error), std::string::npos)
+                << lua_tostring(L, -1);
+        } else {
+            ASSERT_EQ(status, 0) << lua_tostring(L, -1);
+            EXPECT_EQ(lua_tonumber(L, -1), c.value);
+        }
+        lua_settop(L, 0);
+    }
+}
+
 } // namespace

@@ -220,6 +220,34 @@ TEST(SntpQuery, TakesAReplyThatArrivesDuringAWaitAndWaitsNoLonger) {
     EXPECT_EQ(clock.Waits(), Polls(clock) - 1);
 }
 
+TEST(SntpQuery, NoTimeOutsideTheRangeOfTheTimeValue) {
+    if (!ScriptedUdpServerUsable) {
+        GTEST_SKIP() << "no scripted UDP server on 127.0.0.2 under wine";
+    }
+    struct Case {
+        const char* what;
+        std::uint32_t seconds, fraction;
+        runtime::TimeValue expected; // 0: no time
+    };
+    const Case cases[] = {
+        {"1970-01-01 00:00:01", 2208988801u, 0, 1},
+        {"1969-12-31 23:59:59", 2208988799u, 0, 0},
+        {"1968-01-20 03:14:08", 0x80000000u, 0, 0},
+        {"2038-01-19 03:14:07", 61505151u, 0x7FFFFFFFu, 2147483647},
+        {"2038-01-19 03:14:07.5 rounds out", 61505151u, 0x80000000u, 0},
+        {"2038-01-19 03:14:08", 61505152u, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedSntpServer server([&](const Bytes& request) {
+            return std::vector<SntpDatagram>{{SntpReplyTo(request, c.seconds, c.fraction)}};
+        });
+        ASSERT_TRUE(server.Ready());
+        FakeClock clock;
+        EXPECT_EQ(timelib::SntpQuery(ScriptedServerAddress, 5000), c.expected);
+    }
+}
+
 TEST(SntpQuery, PollsUntilTheDeadlineWhateverTheCounterReads) {
     // Each cycle polls, then waits a millisecond for the socket, then tests the deadline
     // with the time read before its poll.

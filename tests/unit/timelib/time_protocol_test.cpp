@@ -97,6 +97,35 @@ TEST(TimeProtocolQuery, ReadsFourBytesInAsManyPiecesAsTheyCome) {
     }
 }
 
+TEST(TimeProtocolQuery, NoTimeOutsideWhatTheCalendarReaches) {
+    struct Case {
+        const char* what;
+        std::uint32_t seconds;
+        bool answered;
+        runtime::TimeValue expected;
+    };
+    const Case cases[] = {
+        {"1990-01-01 00:00:00", 2840140800u, true, 631152000},
+        {"1989-12-31 23:59:59", 2840140799u, false, 0},
+        {"1970-01-01 00:00:00", 2208988800u, false, 0},
+        {"2038-01-18 23:59:59", 61493503u, true, 2147471999},
+        {"2038-01-19 00:00:00", 61493504u, false, 0},
+        {"four spaces", 0x20202020u, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes reply = {
+            static_cast<std::uint8_t>(c.seconds >> 24), static_cast<std::uint8_t>(c.seconds >> 16),
+            static_cast<std::uint8_t>(c.seconds >> 8), static_cast<std::uint8_t>(c.seconds)};
+        ScriptedTimeServer server({SendBytes(reply), CloseConnection()});
+        ASSERT_TRUE(server.Ready());
+        FakeClock clock;
+        runtime::TimeValue t = 0;
+        EXPECT_EQ(timelib::TimeProtocolQuery(ScriptedServerAddress, 2000, &t), c.answered);
+        EXPECT_EQ(t, c.expected);
+    }
+}
+
 TEST(TimeProtocolQuery, GivesUpAfterTheLimitOfEmptyPolls) {
     // Every empty poll is followed by one wait of at most a millisecond on the socket.
     struct Case {

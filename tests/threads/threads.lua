@@ -1,0 +1,27 @@
+-- Run by lua_threads in eight threads at once, each in a Lua state of its own: both
+-- retrievals from the real loopback servers, by dotted address and by name, and both zone
+-- functions. Every answer must be this thread's own: a table from a live server, nil from
+-- an address where none listens, the same zone every time. Raises an error on the first
+-- wrong answer. Globals: thread (0 to 7) and rounds.
+local name, bias = Rizi.GetTimezoneName(), Rizi.GetTimezoneBias()
+assert(name ~= "", "a zone name")
+
+local function check_table(what, t)
+    assert(type(t) == "table", what .. ": a table")
+    assert(t.unbiased.year >= 2024 and t.unbiased.year <= 2038, what .. ": a year of now")
+    assert(t.timezoneName == name and t.timezoneBias == bias, what .. ": the zone")
+end
+
+-- Each thread starts at another place in the list, so different names meet at once.
+local live = { "127.0.0.1", "localhost" }
+for round = 1, rounds do
+    local server = live[(round + thread) % #live + 1]
+    check_table("SNTP from " .. server, Rizi.RetrieveNTPTime(server, 5000))
+    check_table("RFC 868 from " .. server, Rizi.RetrieveTSTime(server, 5000))
+    if (round + thread) % 4 == 0 then
+        assert(Rizi.RetrieveNTPTime("127.0.0.254", 5) == nil, "SNTP from no server: nil")
+        assert(Rizi.RetrieveTSTime("127.0.0.254", 5) == nil, "RFC 868 from no server: nil")
+    end
+    assert(Rizi.GetTimezoneName() == name, "the zone name stays")
+    assert(Rizi.GetTimezoneBias() == bias, "the zone bias stays")
+end
