@@ -17,8 +17,9 @@ echo "== Windows i686 build (the product)"
 cmake -S . -B build/win32 -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/i686-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON -DRIZI_TESTS=OFF >/dev/null
-# The shipped plug-in and the host for the smoke run; the tests run from the x86-64 build.
-ninja -C build/win32 -j"$jobs" plugin host
+# The shipped plug-in, the Lua module and the host for the smoke run; the tests run from the
+# x86-64 build.
+ninja -C build/win32 -j"$jobs" plugin host lua_module
 
 echo "== static checks of the i686 Rizi.lmd (python3-pefile)"
 /usr/bin/python3 tests/windows/check_pe.py --machine i386 build/win32/bin/Rizi.lmd
