@@ -23,6 +23,8 @@ ninja -C build/win32 -j"$jobs" plugin host lua_module
 
 echo "== static checks of the i686 Rizi.lmd (python3-pefile)"
 /usr/bin/python3 tests/windows/check_pe.py --machine i386 build/win32/bin/Rizi.lmd
+/usr/bin/python3 tests/windows/check_pe.py --machine i386 --lua-module \
+    build/win32/lib/lua/5.1/rizi.dll
 
 echo "== Windows x86-64 build (run under wine64)"
 cmake -S . -B build/win64 -G Ninja \
