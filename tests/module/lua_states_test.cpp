@@ -1,9 +1,10 @@
 // The Lua module as an interpreter loads it: Lua states in one process that require "rizi"
 // and close in either order, and the retrievals against our misbehaving servers on
-// 127.0.0.2. Built once per Lua version; RIZI_MODULE_PATTERN is where require finds the
-// module built for it.
+// 127.0.0.2; and the plug-in's registration compiled for the same Lua. Built once per Lua
+// version; RIZI_MODULE_PATTERN is where require finds the module built for it.
 #include "tests/support/scripted_time_servers.h"
 #include "timelib/lua_api.h"
+#include "timelib/lua_library.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -47,6 +48,7 @@ class ModuleState {
         lua_pop(L_, 1);
     }
     ~ModuleState() { Close(); }
+    lua_State* get() const { return L_; }
     ModuleState(const ModuleState&) = delete;
     ModuleState& operator=(const ModuleState&) = delete;
 
@@ -90,6 +92,18 @@ class ModuleState {
   private:
     lua_State* L_;
 };
+
+// The plug-in's registration, compiled for this Lua: the global Rizi, stack as it was.
+TEST(RegisterActions, StoresTheTableInTheGlobalsForEveryLuaVersion) {
+    ModuleState state;
+    lua_State* L = state.get();
+    lua_pushinteger(L, 7);
+    EXPECT_EQ(timelib::RegisterActions(L), 1);
+    EXPECT_EQ(lua_gettop(L), 1);
+    EXPECT_EQ(state.Run("local n = 0 for _ in pairs(Rizi) do n = n + 1 end return n"), "4");
+    EXPECT_EQ(state.Run("return type(Rizi.GetTimezoneBias())"), "number");
+    EXPECT_EQ(state.Run("return package.loaded.Rizi"), "nil");
+}
 
 TEST(LuaModuleStates, TwoStatesShareTheModuleAndCloseInEitherOrder) {
     ScriptedTimeServer server({SendBytes(ExampleBytes)});
