@@ -1,6 +1,6 @@
 # Built for LuaRocks (RIZI_MODULE_ONLY): the headers of the Lua it names in LUA_INCDIR, for
-# the module alone, whatever version they are.
-# On Windows the module links the Lua DLL's import library, LUA_LIBDIR/LUALIB.
+# the module alone, whatever version they are; on Windows also the DLL's import library,
+# LUA_LIBDIR/LUALIB.
 if(RIZI_MODULE_ONLY AND LUA_INCDIR)
     add_library(lua::headers INTERFACE IMPORTED)
     target_include_directories(lua::headers INTERFACE "${LUA_INCDIR}")
