@@ -30,6 +30,13 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build/linux-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
 
+echo "== fuzz targets (clang, libFuzzer)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DRIZI_FUZZ=ON -DRIZI_TESTS=ON >/dev/null
+ninja -C build/fuzz -j"$jobs"
+(cd build/fuzz && ctest --output-on-failure -L fuzz --no-tests=error)
+
+# The loopback servers still run (stopped on exit).
 echo "== luarocks make into a temporary tree (Lua 5.1 and 5.4), one script through it"
 (
     rocks=$(mktemp -d)
@@ -54,9 +61,3 @@ echo "== luarocks make into a temporary tree (Lua 5.1 and 5.4), one script throu
         )
     done
 )
-
-echo "== fuzz targets (clang, libFuzzer)"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DRIZI_FUZZ=ON -DRIZI_TESTS=ON >/dev/null
-ninja -C build/fuzz -j"$jobs"
-(cd build/fuzz && ctest --output-on-failure -L fuzz --no-tests=error)

@@ -17,14 +17,11 @@ echo "== Windows i686 build (the product)"
 cmake -S . -B build/win32 -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/i686-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON -DRIZI_TESTS=OFF >/dev/null
-# The shipped plug-in, the Lua module and the host for the smoke run; the tests run from the
-# x86-64 build.
-ninja -C build/win32 -j"$jobs" plugin host lua_module
+# The shipped plug-in and the host for the smoke run; the tests run from the x86-64 build.
+ninja -C build/win32 -j"$jobs" plugin host
 
 echo "== static checks of the i686 Rizi.lmd (python3-pefile)"
 /usr/bin/python3 tests/windows/check_pe.py --machine i386 build/win32/bin/Rizi.lmd
-/usr/bin/python3 tests/windows/check_pe.py --machine i386 --lua-module \
-    build/win32/lib/lua/5.1/rizi.dll
 
 echo "== Windows x86-64 build (run under wine64)"
 cmake -S . -B build/win64 -G Ninja \
