@@ -1,3 +1,17 @@
+# Built for LuaRocks (RIZI_MODULE_ONLY): the headers of the Lua it names in LUA_INCDIR, for
+# the module alone, whatever version they are; on Windows also the DLL's import library,
+# LUA_LIBDIR/LUALIB.
+if(RIZI_MODULE_ONLY AND LUA_INCDIR)
+    add_library(lua::headers INTERFACE IMPORTED)
+    target_include_directories(lua::headers INTERFACE "${LUA_INCDIR}")
+    add_library(lua::lua INTERFACE IMPORTED)
+    target_link_libraries(lua::lua INTERFACE lua::headers)
+    if(WIN32 AND LUA_LIBDIR AND LUALIB)
+        target_link_libraries(lua::lua INTERFACE "${LUA_LIBDIR}/${LUALIB}")
+    endif()
+    return()
+endif()
+
 # Lua 5.1 for our targets:
 #   lua::headers  the C API's headers only (the plug-in on POSIX takes the API from its host)
 #   lua::lua      headers and the library to link against
@@ -24,4 +38,16 @@ else()
     target_include_directories(lua::headers INTERFACE ${LUA51_INCLUDE_DIRS})
     add_library(lua::lua INTERFACE IMPORTED)
     target_link_libraries(lua::lua INTERFACE PkgConfig::LUA51)
+endif()
+
+# Lua 5.4 on Linux, when Debian's liblua5.4-dev is there: the second module is compiled
+# against its headers (lua54::headers), its tests link the library (lua54::lua).
+if(NOT WIN32)
+    pkg_check_modules(LUA54 IMPORTED_TARGET lua5.4)
+    if(LUA54_FOUND)
+        add_library(lua54::headers INTERFACE IMPORTED)
+        target_include_directories(lua54::headers INTERFACE ${LUA54_INCLUDE_DIRS})
+        add_library(lua54::lua INTERFACE IMPORTED)
+        target_link_libraries(lua54::lua INTERFACE PkgConfig::LUA54)
+    endif()
 endif()

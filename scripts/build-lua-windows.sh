@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Lua 5.1 for Windows (i686 and x86-64) from Debian's own lua5.1 source package:
-# lua5.1.dll, its import library liblua5.1.dll.a and the C API headers, in
-# build/lua-win/<arch>/{lua5.1.dll,liblua5.1.dll.a,include/}. The source tree stays under
-# build/ and never enters git. Skips an architecture whose output is already there.
+# lua5.1.dll, its import library liblua5.1.dll.a, the C API headers and the interpreter
+# lua.exe, in build/lua-win/<arch>/{lua5.1.dll,liblua5.1.dll.a,include/,lua.exe}. The source
+# tree stays under build/ and never enters git. Skips an architecture whose output is already
+# there.
 # Usage: build-lua-windows.sh [i686|x86_64 ...]   (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +21,8 @@ for arch in "${archs[@]}"; do
         *) echo "build-lua-windows: unknown architecture '$arch'" >&2; exit 2 ;;
     esac
     out=$out_root/$arch
-    if [[ -f $out/lua5.1.dll && -f $out/liblua5.1.dll.a && -f $out/include/lua.h ]]; then
+    if [[ -f $out/lua5.1.dll && -f $out/liblua5.1.dll.a && -f $out/include/lua.h &&
+        -f $out/lua.exe ]]; then
         echo "build-lua-windows: $arch already built ($out)"
     else
         needed+=("$arch")
@@ -58,6 +60,9 @@ for arch in "${needed[@]}"; do
     "$cc" -O2 -DLUA_BUILD_AS_DLL -I"$tree/src" -shared -static-libgcc \
         -o "$tmp/lua5.1.dll" "${lib_sources[@]}" \
         -Wl,--out-implib,"$tmp/liblua5.1.dll.a"
+    # The stand-alone interpreter over that DLL, for the Lua module's tests.
+    "$cc" -O2 -DLUA_BUILD_AS_DLL -I"$tree/src" -static-libgcc -o "$tmp/lua.exe" \
+        "$tree/src/lua.c" "$tmp/liblua5.1.dll.a"
     cp "$tree/src/lua.h" "$tree/src/luaconf.h" "$tree/src/lualib.h" "$tree/src/lauxlib.h" \
         "$tmp/include/"
     [[ -f $tree/etc/lua.hpp ]] && cp "$tree/etc/lua.hpp" "$tmp/include/"

@@ -43,3 +43,29 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
     -DRIZI_FUZZ=ON -DRIZI_TESTS=ON >/dev/null
 ninja -C build/fuzz -j"$jobs"
 (cd build/fuzz && ctest --output-on-failure -L fuzz --no-tests=error)
+
+# The loopback servers still run (stopped on exit).
+echo "== luarocks make into a temporary tree (Lua 5.1 and 5.4), one script through it"
+(
+    rocks=$(mktemp -d)
+    trap 'rm -rf "$rocks"' EXIT
+    # A copy of the checkout: LuaRocks builds in build.luarocks/ beside the rockspec.
+    mkdir "$rocks/src"
+    tar -C "$root" --exclude=./build --exclude=./build.luarocks --exclude=./dist \
+        --exclude=./.git -cf - . | tar -C "$rocks/src" -xf -
+    cd "$rocks/src"
+    for version in 5.1 5.4; do
+        luarocks --lua-version "$version" make --tree "$rocks/tree" rizi-*.rockspec \
+            >"$rocks/make-$version.log" 2>&1 || { cat "$rocks/make-$version.log"; exit 1; }
+    done
+    for lua in lua5.1 luajit lua5.4; do
+        version=5.1
+        [[ $lua == lua5.4 ]] && version=5.4
+        (
+            eval "$(luarocks --lua-version "$version" path --tree "$rocks/tree")"
+            export LUA_PATH="$root/tests/lua/?.lua;$LUA_PATH" TZ=Asia/Kolkata RIZI_TEST_TZ=Asia/Kolkata
+            out=$("$lua" "$root/tests/lua/module.lua" 2>&1) || { echo "$lua: $out"; exit 1; }
+            echo "$lua: $out"
+        )
+    done
+)

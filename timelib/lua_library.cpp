@@ -1,6 +1,7 @@
 #include "timelib/lua_library.h"
 
 #include "runtime/net.h"
+#include "timelib/lua_compat.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
 
@@ -20,17 +21,29 @@ constexpr LuaFunction RiziFunctions[] = {
     {"RetrieveTSTime", RetrieveTSTime},
 };
 
+// Leaves a new table with the four functions on top of the stack.
+void PushRiziTable(lua_State* L) {
+    lua_createtable(L, 0, 0); // stack: table
+    for (const LuaFunction& entry : RiziFunctions) {
+        RegisterLuaFunction(L, entry.name, entry.function);
+    }
+}
+
 } // namespace
 
 std::int32_t RegisterActions(lua_State* L) {
     // A no-op once started; a failure shows later as nil from the retrievals.
     runtime::NetworkStartup();
     lua_pushstring(L, "Rizi"); // stack: "Rizi"
-    lua_createtable(L, 0, 0);  // stack: "Rizi", table
-    for (const LuaFunction& entry : RiziFunctions) {
-        RegisterLuaFunction(L, entry.name, entry.function);
-    }
-    lua_settable(L, LUA_GLOBALSINDEX); // stack: (as on entry)
+    PushRiziTable(L);          // stack: "Rizi", table
+    SetGlobalPair(L);          // stack: (as on entry)
+    return 1;
+}
+
+int OpenModule(lua_State* L) {
+    // Loading the library started the network layer; this repeats it as registration does.
+    runtime::NetworkStartup();
+    PushRiziTable(L); // stack: table
     return 1;
 }
 
@@ -118,7 +131,7 @@ int GetTimezoneName(lua_State* L) {
 }
 
 int GetTimezoneBias(lua_State* L) {
-    lua_pushnumber(L, BiasHours(CurrentZoneBias()));
+    PushHours(L, BiasHours(CurrentZoneBias()));
     return 1;
 }
 

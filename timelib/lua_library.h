@@ -28,6 +28,10 @@ struct ZoneReading {
 // Leaves the Lua stack as it found it.
 std::int32_t RegisterActions(lua_State* L);
 
+// Lua: require "rizi". Starts the network layer and returns a new table with the same four
+// functions, creating no global and leaving package.loaded to require.
+int OpenModule(lua_State* L);
+
 // With a table on top of the stack, stores function in it under name.
 void RegisterLuaFunction(lua_State* L, const char* name, lua_CFunction function);
 

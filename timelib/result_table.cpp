@@ -1,5 +1,6 @@
 #include "timelib/result_table.h"
 
+#include "timelib/lua_compat.h"
 #include "timelib/lua_library.h"
 
 #include <cstdint>
@@ -44,7 +45,7 @@ void PushTimeResult(lua_State* L, runtime::TimeValue t) {
     lua_pushstring(L, name.text);
     lua_settable(L, -3);
     lua_pushstring(L, "timezoneBias");
-    lua_pushnumber(L, BiasHours(bias));
+    PushHours(L, BiasHours(bias));
     lua_settable(L, -3);
 }
 

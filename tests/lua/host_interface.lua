@@ -1,5 +1,6 @@
 -- The plug-in's host interface as rizi-host's scripts see it: identity texts, the action
 -- document, and help that is not there. Runs the same under every build, Windows ones too.
+-- through: host
 local check = require "check"
 
 local info = check.truthy(host.Info(), "identity exports answer") and host.Info() or {}

@@ -14,8 +14,14 @@ local standard_names = {
     ["Asia/Tokyo"] = { JST = true, ["Tokyo Standard Time"] = true },
     ["Australia/Sydney"] = { AEST = true, ["AUS Eastern Standard Time"] = true },
 }
--- Zones without daylight saving time keep their offset all year.
-local fixed_hours = { ["UTC"] = -0.0, ["Asia/Kolkata"] = 5.5, ["Asia/Tokyo"] = 9 }
+-- Zones without daylight saving time keep their offset all year. UTC's is -0 in Lua 5.1,
+-- whose numbers are all doubles; the 5.4 module gives whole offsets as integers, so 0 there.
+-- (No constant 0 before this line: 5.1 would merge -0.0 into it.)
+local utc_hours = -0.0
+if math.tointeger then
+    utc_hours = math.tointeger(utc_hours)
+end
+local fixed_hours = { ["UTC"] = utc_hours, ["Asia/Kolkata"] = 5.5, ["Asia/Tokyo"] = 9 }
 
 -- wine keeps TZ from the Windows environment; the zone then shows in the name it gives.
 local function zone_named(name)

@@ -6,7 +6,10 @@ format, a DLL, the ten irPlg_ exports under their undecorated names, imports fro
 system DLLs and lua5.1.dll only (no libgcc, libstdc++ or winpthread DLL to ship), and
 the version resource that Explorer's property page shows.
 
-Usage: check_pe.py [--machine i386|amd64] FILE
+With --lua-module, the Lua module rizi.dll instead: the same format and imports, the one
+export luaopen_rizi, no version resource.
+
+Usage: check_pe.py [--machine i386|amd64] [--lua-module] FILE
 Prints one line per check; exits 1 when any check fails.
 """
 import argparse
@@ -41,6 +44,9 @@ ALLOWED_IMPORTS = {
 # Imports that prove the intended services are the ones linked: Winsock 1.1 and the
 # host's Lua.
 REQUIRED_IMPORTS = {"wsock32.dll", "kernel32.dll", "lua5.1.dll"}
+
+# The Lua module's single export.
+MODULE_EXPORTS = {"luaopen_rizi"}
 
 # The version resource's strings with fixed values; Website, LegalCopyright and
 # LegalTrademarks are checked for presence (the copyright notice also for its sign).
@@ -110,6 +116,7 @@ def translations(pe):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
+    parser.add_argument("--lua-module", action="store_true")
     parser.add_argument("file")
     args = parser.parse_args()
 
@@ -128,9 +135,11 @@ def main():
     exports = set()
     if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
         exports = {decode(s.name) for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name}
-    missing = sorted(EXPORTS - exports)
-    extra = sorted(exports - EXPORTS)
-    checks.check(not missing, "all ten irPlg_ exports", "missing " + ", ".join(missing))
+    wanted = MODULE_EXPORTS if args.lua_module else EXPORTS
+    missing = sorted(wanted - exports)
+    extra = sorted(exports - wanted)
+    checks.check(not missing, "luaopen_rizi exported" if args.lua_module else
+                 "all ten irPlg_ exports", "missing " + ", ".join(missing))
     checks.check(not extra, "no other exports", "extra " + ", ".join(extra))
     decorated = sorted(n for n in exports if "@" in n or n.startswith("_"))
     checks.check(not decorated, "export names undecorated", ", ".join(decorated))
@@ -145,6 +154,10 @@ def main():
     absent = sorted(REQUIRED_IMPORTS - imports)
     checks.check(not absent, "imports WSOCK32, KERNEL32 and lua5.1.dll",
                  "missing " + ", ".join(absent))
+
+    if args.lua_module:
+        print(f"pe-check: {args.file}: {checks.total} checks, {checks.failed} failed")
+        return 1 if checks.failed else 0
 
     # Version resource: fixed part.
     fixed = (getattr(pe, "VS_FIXEDFILEINFO", None) or [None])[0]
