@@ -70,8 +70,7 @@ std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value)
     if (n != n) {
         return 0;
     }
-    // Inside the range the host's own conversion decides about fractions, as before.
-    return static_cast<std::int32_t>(lua_tointeger(L, arg));
+    return NumberArgumentToInt32(L, arg, n);
 }
 
 ZoneReading ReadZone() {

@@ -105,6 +105,23 @@ TEST(RegisterActions, StoresTheTableInTheGlobalsForEveryLuaVersion) {
     EXPECT_EQ(state.Run("return package.loaded.Rizi"), "nil");
 }
 
+int ReadTimeoutArgument(lua_State* L) {
+    lua_pushinteger(L, timelib::OptInt32Argument(L, 1, 130));
+    return 1;
+}
+
+// Timeouts read the same in every Lua: a fraction is cut off (5.4's own conversion would
+// make 20.5 a wait of 0), and 64-bit integers saturate.
+TEST(OptInt32Argument, ReadsTimeoutsAlikeInEveryLuaVersion) {
+    ModuleState state;
+    lua_register(state.get(), "f", ReadTimeoutArgument);
+    EXPECT_EQ(state.Run("return f(20.5)"), "20");
+    EXPECT_EQ(state.Run("return f('20.5')"), "20");
+    EXPECT_EQ(state.Run("return f(-20.5)"), "-20");
+    EXPECT_EQ(state.Run("return f(2^40)"), "2147483647");
+    EXPECT_EQ(state.Run("return f(-2^40)"), "-2147483648");
+}
+
 TEST(LuaModuleStates, TwoStatesShareTheModuleAndCloseInEitherOrder) {
     ScriptedTimeServer server({SendBytes(ExampleBytes)});
     ASSERT_TRUE(server.Ready());
