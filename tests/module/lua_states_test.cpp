@@ -19,18 +19,11 @@ using test_support::PauseMs;
 using test_support::ScriptedServerAddress;
 using test_support::ScriptedSntpServer;
 using test_support::ScriptedTimeServer;
+using test_support::ScriptedUdpServerUsable;
 using test_support::SendBytes;
 using test_support::SntpDatagram;
 using test_support::SntpReplyTo;
 using test_support::SntpSource;
-
-// wine binds the scripted UDP server to 0.0.0.0, where a reply comes from the wrong address
-// (see the SNTP unit tests); the Windows build meets the real server in the Lua scripts.
-#if defined(_WIN32)
-constexpr bool ScriptedUdpServerUsable = false;
-#else
-constexpr bool ScriptedUdpServerUsable = true;
-#endif
 
 // 2015-01-01 11:00:00 UTC in seconds since 1900, as both protocols carry it.
 constexpr std::uint32_t ExampleSeconds = 0xD84FA730u;

@@ -21,19 +21,10 @@ using test_support::LuaState;
 using test_support::MakeZoneInfo;
 using test_support::ScriptedServerAddress;
 using test_support::ScriptedSntpServer;
+using test_support::ScriptedUdpServerUsable;
 using test_support::SntpDatagram;
 using test_support::SntpReplyTo;
 using test_support::SntpSource;
-
-// wine binds a UDP socket asked for a loopback address to 0.0.0.0 (tied to lo), so there the
-// scripted server collides with a real one on 127.0.0.1:123 and answers from 127.0.0.1, which
-// the client rightly drops. The reply rules are the same code as in the Linux build; the
-// Windows build meets a real server in the Lua end-to-end tests instead.
-#if defined(_WIN32)
-constexpr bool ScriptedUdpServerUsable = false;
-#else
-constexpr bool ScriptedUdpServerUsable = true;
-#endif
 
 // Each cycle of the query reads the clock once, then polls; one more reading starts it.
 int Polls(const FakeClock& clock) {
