@@ -4,6 +4,7 @@
 #include "timelib/lua_compat.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
+#include "timelib/zone_functions.h"
 
 namespace timelib {
 namespace {
@@ -51,87 +52,6 @@ void RegisterLuaFunction(lua_State* L, const char* name, lua_CFunction function)
     lua_pushstring(L, name);          // stack: table, name
     lua_pushcclosure(L, function, 0); // stack: table, name, function
     lua_settable(L, -3);              // stack: table
-}
-
-std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value) {
-    if (lua_isnoneornil(L, arg)) {
-        return default_value;
-    }
-    // Read as a number first: lua_Integer is only 32 bits wide on some builds, and converting
-    // a double beyond its range is undefined (or wraps), so the range test comes first. The
-    // argument error is the one luaL_optinteger raises.
-    const lua_Number n = luaL_checknumber(L, arg);
-    if (n >= static_cast<lua_Number>(INT32_MAX)) {
-        return INT32_MAX;
-    }
-    if (n <= static_cast<lua_Number>(INT32_MIN)) {
-        return INT32_MIN;
-    }
-    if (n != n) {
-        return 0;
-    }
-    return NumberArgumentToInt32(L, arg, n);
-}
-
-ZoneReading ReadZone() {
-    ZoneReading reading{};
-    reading.result = platform::zone_ops.read_time_zone(&reading.info);
-    return reading;
-}
-
-std::int32_t ZoneBiasOf(const ZoneReading& reading) {
-    const platform::ZoneInfo& info = reading.info;
-    switch (reading.result) {
-    case platform::ZoneStandard:
-    case platform::ZoneUnknown:
-        // A zone without daylight saving time reports 0 and still has its offset.
-        return info.bias + info.standard_bias;
-    case platform::ZoneDaylight:
-        return info.bias + info.daylight_bias;
-    default:
-        return 0;
-    }
-}
-
-ZoneName ZoneStandardNameOf(const ZoneReading& reading) {
-    ZoneName name{};
-    int length = 0;
-    for (int i = 0; i < platform::ZoneNameUnits; ++i) {
-        const char16_t unit = reading.info.standard_name[i];
-        if (unit == 0) {
-            break;
-        }
-        // The low 8 bits; a unit such as U+0100 adds nothing but does not end the name.
-        const auto byte = static_cast<unsigned char>(unit & 0xFF);
-        if (byte != 0) {
-            name.text[length++] = static_cast<char>(byte);
-        }
-    }
-    return name;
-}
-
-std::int32_t CurrentZoneBias() {
-    return ZoneBiasOf(ReadZone());
-}
-
-ZoneName ZoneStandardName() {
-    return ZoneStandardNameOf(ReadZone());
-}
-
-double BiasHours(std::int32_t bias) {
-    // Negated as a double, so a bias of 0 gives -0.
-    return -static_cast<double>(bias) / 60.0;
-}
-
-int GetTimezoneName(lua_State* L) {
-    const ZoneName name = ZoneStandardName();
-    lua_pushstring(L, name.text);
-    return 1;
-}
-
-int GetTimezoneBias(lua_State* L) {
-    PushHours(L, BiasHours(CurrentZoneBias()));
-    return 1;
 }
 
 } // namespace timelib

@@ -1,7 +1,7 @@
 #include "timelib/result_table.h"
 
 #include "timelib/lua_compat.h"
-#include "timelib/lua_library.h"
+#include "timelib/zone.h"
 
 #include <cstdint>
 

@@ -2,8 +2,9 @@
 
 #include "runtime/clock.h"
 #include "runtime/net.h"
-#include "timelib/lua_library.h"
+#include "timelib/lua_arguments.h"
 #include "timelib/result_table.h"
+#include "timelib/zone.h"
 
 namespace timelib {
 namespace {

@@ -1,0 +1,15 @@
+// Reading the arguments scripts pass, alike in every Lua version the library is built for.
+#pragma once
+
+#include "timelib/lua_api.h"
+
+#include <cstdint>
+
+namespace timelib {
+
+// The optional integer argument arg (luaL_optinteger: default when absent or nil, numeric
+// strings accepted, the same argument error otherwise) as 32 bits: values beyond the 32-bit
+// range saturate at its limits instead of wrapping; NaN reads as 0.
+std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value);
+
+} // namespace timelib
