@@ -23,34 +23,9 @@ std::int32_t DaysFromCivil(std::int32_t year, std::int32_t month, std::int32_t d
     return era * 146097 + day_of_era - 719468;
 }
 
-// Calendar fields of a non-negative time value.
-struct Fields {
-    std::int32_t year, month, day, hour, minute, second, weekday, yearday;
-};
-
-Fields Decompose(TimeValue time) {
-    Fields f;
-    const std::int32_t days = time / SecondsPerDay;
-    const std::int32_t seconds = time % SecondsPerDay;
-    f.hour = seconds / 3600;
-    f.minute = seconds / 60 % 60;
-    f.second = seconds % 60;
-    // 1970-01-01 was a Thursday.
-    f.weekday = (days + 4) % 7;
-    // The inverse of DaysFromCivil, again on years that start in March.
-    const std::int32_t z = days + 719468;
-    const std::int32_t era = z / 146097;
-    const std::int32_t day_of_era = z - era * 146097;
-    const std::int32_t year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const std::int32_t day_of_year =
-        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const std::int32_t shifted_month = (5 * day_of_year + 2) / 153;
-    f.day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-    f.month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-    f.year = year_of_era + era * 400 + (f.month <= 2 ? 1 : 0);
-    f.yearday = days - DaysFromCivil(f.year, 1, 1) + 1;
-    return f;
+// Floor division, so times and days before 1970 fall into the day, era and year they belong to.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
 }
 
 } // namespace
@@ -86,7 +61,7 @@ TimeValue AddYears(TimeValue time, std::int32_t years) {
         return InvalidTime;
     if (time < 0)
         return time;
-    const Fields f = Decompose(time);
+    const CivilTime f = CivilFromSeconds(time);
     // Whole years move only the year (the month stays). Counting in 64 bits keeps a huge
     // years argument from overflowing; a year outside MakeTime's range fails there anyway.
     const std::int64_t target_year = static_cast<std::int64_t>(f.year) + years;
@@ -103,29 +78,57 @@ TimeValue AddYears(TimeValue time, std::int32_t years) {
     }
 }
 
+CivilTime CivilFromSeconds(std::int64_t seconds) {
+    CivilTime f;
+    const std::int64_t days = FloorDiv(seconds, SecondsPerDay);
+    const auto in_day = static_cast<std::int32_t>(seconds - days * SecondsPerDay);
+    f.hour = in_day / 3600;
+    f.minute = in_day / 60 % 60;
+    f.second = in_day % 60;
+    // 1970-01-01 was a Thursday.
+    f.weekday = static_cast<std::int32_t>(days + 4 - FloorDiv(days + 4, 7) * 7);
+    // The inverse of DaysFromCivil, on years that start in March (H. Hinnant's
+    // civil_from_days): 400-year eras of 146,097 days, then the year and day in the era.
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = FloorDiv(z, 146097);
+    const auto day_of_era = static_cast<std::int32_t>(z - era * 146097);
+    const std::int32_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const std::int32_t day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const std::int32_t shifted_month = (5 * day_of_year + 2) / 153;
+    f.day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+    f.month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+    f.year = static_cast<std::int32_t>(year_of_era + era * 400 + (f.month <= 2 ? 1 : 0));
+    // Days before 1 March, counted from 1 January: 59 or, in a leap year, 60.
+    const bool leap = IsLeapYear(f.year);
+    f.yearday = f.month > 2 ? day_of_year + (leap ? 60 : 59) + 1 : day_of_year - 306 + 1;
+    return f;
+}
+
 std::int32_t YearOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).year;
+    return time < 0 ? 0 : CivilFromSeconds(time).year;
 }
 std::int32_t MonthOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).month;
+    return time < 0 ? 0 : CivilFromSeconds(time).month;
 }
 std::int32_t DayOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).day;
+    return time < 0 ? 0 : CivilFromSeconds(time).day;
 }
 std::int32_t HourOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).hour;
+    return time < 0 ? 0 : CivilFromSeconds(time).hour;
 }
 std::int32_t MinuteOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).minute;
+    return time < 0 ? 0 : CivilFromSeconds(time).minute;
 }
 std::int32_t SecondOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).second;
+    return time < 0 ? 0 : CivilFromSeconds(time).second;
 }
 std::int32_t WeekdayOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).weekday;
+    return time < 0 ? 0 : CivilFromSeconds(time).weekday;
 }
 std::int32_t YeardayOf(TimeValue time) {
-    return time < 0 ? 0 : Decompose(time).yearday;
+    return time < 0 ? 0 : CivilFromSeconds(time).yearday;
 }
 
 } // namespace runtime

@@ -1,6 +1,7 @@
 // Calendar arithmetic on time values: signed 32-bit seconds since 1970-01-01 00:00:00, taken
 // apart as UTC in the proleptic Gregorian calendar, every day 86,400 seconds. -1 marks an
-// invalid date; a negative value has no calendar fields. Only LocalNow reads a clock.
+// invalid date; a negative value has no calendar fields. Beside them, one 64-bit path that
+// takes any time apart, before 1970 and after 2038 too. Only LocalNow reads a clock.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,21 @@ TimeValue LocalNow();
 // The same month, day and time of day years later; a day missing in the target month moves
 // back to the month's last day. -1 for -1 or a target out of range; other negatives unchanged.
 TimeValue AddYears(TimeValue time, std::int32_t years);
+
+// Calendar fields as UTC.
+struct CivilTime {
+    std::int32_t year;    // the full year (proleptic Gregorian; 0 is 1 BC)
+    std::int32_t month;   // 1 to 12
+    std::int32_t day;     // 1 to 31
+    std::int32_t hour;    // 0 to 23
+    std::int32_t minute;  // 0 to 59
+    std::int32_t second;  // 0 to 59
+    std::int32_t weekday; // 0 = Sunday to 6 = Saturday
+    std::int32_t yearday; // 1 to 366
+};
+
+// The fields of any second since 1970 (negative before it) whose year fits 32 bits.
+CivilTime CivilFromSeconds(std::int64_t seconds);
 
 // Fields of a time value as UTC; each returns 0 for a negative value.
 std::int32_t YearOf(TimeValue time);    // 1970 to 2038
