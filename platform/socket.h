@@ -1,6 +1,7 @@
-// IPv4 sockets, one function per system call that runtime/net and the in-process test peers
-// rely on, with no policy of their own. Windows: Winsock 1.1 (WSOCK32); POSIX: BSD sockets.
-// Addresses are IPv4 in network byte order; ports are in host byte order (converted inside).
+// Sockets, one function per system call that runtime/net, runtime/datagram and the in-process
+// test peers rely on, with no policy of their own. The IPv4 calls use Winsock 1.1 (WSOCK32) on
+// Windows; the calls on NetAddress (IPv4 and IPv6) use WS2_32 there. POSIX: BSD sockets.
+// IPv4 addresses are in network byte order; ports are in host byte order (converted inside).
 #pragma once
 
 #include <cstdint>
@@ -91,5 +92,42 @@ SocketHandle Accept(SocketHandle socket);
 
 // The local port the socket is bound to (getsockname); false on failure.
 bool LocalPort(SocketHandle socket, std::uint16_t* port);
+
+// IPv4 and IPv6, for the measurement functions (WS2_32 on Windows).
+
+// An address of either family with its port, as plain bytes so no system header leaks out.
+struct NetAddress {
+    std::int32_t family;    // 4 or 6; 0 for none
+    std::uint8_t bytes[16]; // the address in network byte order (IPv4: the first 4)
+    std::uint16_t port;     //
+    std::uint32_t scope_id; // IPv6 interface index, 0 for none
+};
+
+// Room for the text of any address (an IPv6 one with its zone).
+constexpr int AddressTextBytes = 64;
+
+// The addresses of name (a host name or a numeric address of either family) for datagrams to
+// port, in the resolver's order (getaddrinfo); how many were stored, at most capacity, 0 when
+// the name does not resolve.
+int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity);
+
+// A new datagram socket of the family (4 or 6); InvalidSocket on failure.
+SocketHandle OpenDatagramSocket(std::int32_t family);
+
+// sendto() one datagram to address; bytes handed over or -1.
+std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
+                           const NetAddress& address);
+
+// recvfrom() one datagram and its sender, as RecvFrom; -1 on error or a datagram cut short.
+std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
+                                NetAddress* from);
+
+// Waits until at least one of count sockets (at most 64) is readable or timeout_ms have
+// passed (poll; select on Windows); a signal does not restart the wait. 1 when one is
+// readable, 0 when the time ran out, -1 on error.
+int WaitAnyReadable(const SocketHandle* sockets, int count, std::int32_t timeout_ms);
+
+// The numeric text of address, without the port (getnameinfo); false when it has none.
+bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]);
 
 } // namespace platform

@@ -48,6 +48,17 @@ std::int32_t ElapsedMs() {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count / ticks));
 }
 
+std::int64_t CounterNs() {
+    std::int64_t frequency = 0;
+    std::int64_t count = 0;
+    if (!platform::clock_ops.query_counter_frequency(&frequency) || frequency <= 0 ||
+        !platform::clock_ops.query_counter(&count))
+        return static_cast<std::int64_t>(platform::clock_ops.tick_count()) * 1000000;
+    // Whole seconds and the rest apart, so that the product cannot overflow.
+    constexpr std::int64_t NsPerSecond = 1000000000;
+    return count / frequency * NsPerSecond + count % frequency * NsPerSecond / frequency;
+}
+
 void SleepMs(std::int32_t milliseconds) {
     RaiseTimerResolutionOnce();
     platform::clock_ops.sleep_for(milliseconds < 0 ? 0u : static_cast<std::uint32_t>(milliseconds));

@@ -12,6 +12,11 @@ namespace runtime {
 // Milliseconds from a platform origin, wrapping modulo 2^32; only differences mean anything.
 std::int32_t ElapsedMs();
 
+// Nanoseconds of the high-resolution counter from a platform origin, for timing short
+// intervals finely; the tick count in whole milliseconds where there is no counter. Only
+// differences mean anything.
+std::int64_t CounterNs();
+
 // Sleeps for the given milliseconds; the first call raises the timer resolution to 1 ms.
 void SleepMs(std::int32_t milliseconds);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -46,6 +47,48 @@ int WaitFor(SocketHandle socket, short events, std::int32_t timeout_ms) {
     if ((p.revents & POLLNVAL) != 0)
         return -1;
     return 1;
+}
+
+// A NetAddress as the system's address record; its size, 0 for an unknown family.
+socklen_t ToSockaddr(const NetAddress& address, sockaddr_storage* out) {
+    std::memset(out, 0, sizeof *out);
+    if (address.family == 4) {
+        auto* sa = reinterpret_cast<sockaddr_in*>(out);
+        sa->sin_family = AF_INET;
+        sa->sin_port = htons(address.port);
+        std::memcpy(&sa->sin_addr, address.bytes, 4);
+        return sizeof *sa;
+    }
+    if (address.family == 6) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(out);
+        sa->sin6_family = AF_INET6;
+        sa->sin6_port = htons(address.port);
+        std::memcpy(&sa->sin6_addr, address.bytes, 16);
+        sa->sin6_scope_id = address.scope_id;
+        return sizeof *sa;
+    }
+    return 0;
+}
+
+// The system's address record as a NetAddress; false for another family.
+bool FromSockaddr(const sockaddr* sa, socklen_t size, NetAddress* out) {
+    *out = NetAddress{};
+    if (sa->sa_family == AF_INET && size >= sizeof(sockaddr_in)) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+        out->family = 4;
+        std::memcpy(out->bytes, &in->sin_addr, 4);
+        out->port = ntohs(in->sin_port);
+        return true;
+    }
+    if (sa->sa_family == AF_INET6 && size >= sizeof(sockaddr_in6)) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        out->family = 6;
+        std::memcpy(out->bytes, &in6->sin6_addr, 16);
+        out->port = ntohs(in6->sin6_port);
+        out->scope_id = in6->sin6_scope_id;
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -226,6 +269,98 @@ bool LocalPort(SocketHandle socket, std::uint16_t* port) {
         return false;
     *port = ntohs(sa.sin_port);
     return true;
+}
+
+int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0)
+        return 0;
+    int count = 0;
+    for (const addrinfo* ai = list; ai != nullptr && count < capacity; ai = ai->ai_next) {
+        if (FromSockaddr(ai->ai_addr, ai->ai_addrlen, &out[count])) {
+            out[count].port = port;
+            ++count;
+        }
+    }
+    freeaddrinfo(list);
+    return count;
+}
+
+SocketHandle OpenDatagramSocket(std::int32_t family) {
+    const int domain = family == 6 ? AF_INET6 : AF_INET;
+    int fd = socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return fd < 0 ? InvalidSocket : fd;
+}
+
+std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
+                           const NetAddress& address) {
+    sockaddr_storage sa;
+    const socklen_t size = ToSockaddr(address, &sa);
+    ssize_t n;
+    do {
+        n = sendto(Fd(socket), data, static_cast<std::size_t>(length), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&sa), size);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<std::int32_t>(n);
+}
+
+std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
+                                NetAddress* from) {
+    sockaddr_storage sa;
+    std::memset(&sa, 0, sizeof sa);
+    iovec io{buffer, static_cast<std::size_t>(length)};
+    msghdr msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.msg_name = &sa;
+    msg.msg_namelen = sizeof sa;
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = recvmsg(Fd(socket), &msg, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0)
+        return -1;
+    if (!FromSockaddr(reinterpret_cast<const sockaddr*>(&sa), msg.msg_namelen, from))
+        *from = NetAddress{};
+    return static_cast<std::int32_t>(n);
+}
+
+int WaitAnyReadable(const SocketHandle* sockets, int count, std::int32_t timeout_ms) {
+    pollfd p[64];
+    if (count < 0 || count > 64)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        p[i] = pollfd{Fd(sockets[i]), POLLIN, 0};
+    // After a signal the wait goes on for the time that is left, not the whole time again.
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        const int n = poll(p, static_cast<nfds_t>(count), timeout_ms < 0 ? 0 : timeout_ms);
+        if (n >= 0)
+            return n > 0 ? 1 : 0;
+        if (errno != EINTR)
+            return -1;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const std::int64_t passed_ms =
+            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (passed_ms >= timeout_ms)
+            return 0;
+        timeout_ms -= static_cast<std::int32_t>(passed_ms);
+        start = now;
+    }
+}
+
+bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
+    sockaddr_storage sa;
+    const socklen_t size = ToSockaddr(address, &sa);
+    return size != 0 && getnameinfo(reinterpret_cast<const sockaddr*>(&sa), size, text,
+                                    AddressTextBytes, nullptr, 0, NI_NUMERICHOST) == 0;
 }
 
 } // namespace platform

@@ -1,0 +1,137 @@
+// The address-family-independent calls of platform/socket.h, over WS2_32: kept apart from
+// socket.cpp, whose Winsock 1.1 header cannot share a file with Winsock 2's. Sockets are the
+// same kernel objects for both, so the 1.1 calls (close, non-blocking mode, select) serve them.
+#include "platform/socket.h"
+
+#include <cstring>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace platform {
+namespace {
+
+SOCKET Sock(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
+
+// A NetAddress as the system's address record; its size, 0 for an unknown family.
+int ToSockaddr(const NetAddress& address, sockaddr_storage* out) {
+    std::memset(out, 0, sizeof *out);
+    if (address.family == 4) {
+        auto* sa = reinterpret_cast<sockaddr_in*>(out);
+        sa->sin_family = AF_INET;
+        sa->sin_port = htons(address.port);
+        std::memcpy(&sa->sin_addr, address.bytes, 4);
+        return sizeof *sa;
+    }
+    if (address.family == 6) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(out);
+        sa->sin6_family = AF_INET6;
+        sa->sin6_port = htons(address.port);
+        std::memcpy(&sa->sin6_addr, address.bytes, 16);
+        sa->sin6_scope_id = address.scope_id;
+        return sizeof *sa;
+    }
+    return 0;
+}
+
+// The system's address record as a NetAddress; false for another family.
+bool FromSockaddr(const sockaddr* sa, int size, NetAddress* out) {
+    *out = NetAddress{};
+    if (sa->sa_family == AF_INET && size >= static_cast<int>(sizeof(sockaddr_in))) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+        out->family = 4;
+        std::memcpy(out->bytes, &in->sin_addr, 4);
+        out->port = ntohs(in->sin_port);
+        return true;
+    }
+    if (sa->sa_family == AF_INET6 && size >= static_cast<int>(sizeof(sockaddr_in6))) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        out->family = 6;
+        std::memcpy(out->bytes, &in6->sin6_addr, 16);
+        out->port = ntohs(in6->sin6_port);
+        out->scope_id = in6->sin6_scope_id;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0)
+        return 0;
+    int count = 0;
+    for (const addrinfo* ai = list; ai != nullptr && count < capacity; ai = ai->ai_next) {
+        if (FromSockaddr(ai->ai_addr, static_cast<int>(ai->ai_addrlen), &out[count])) {
+            out[count].port = port;
+            ++count;
+        }
+    }
+    freeaddrinfo(list);
+    return count;
+}
+
+SocketHandle OpenDatagramSocket(std::int32_t family) {
+    SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
+    return s == INVALID_SOCKET ? InvalidSocket : static_cast<SocketHandle>(s);
+}
+
+std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
+                           const NetAddress& address) {
+    sockaddr_storage sa;
+    const int size = ToSockaddr(address, &sa);
+    return sendto(Sock(socket), static_cast<const char*>(data), length, 0,
+                  reinterpret_cast<const sockaddr*>(&sa), size);
+}
+
+// A datagram longer than the buffer fails with WSAEMSGSIZE and is discarded.
+std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
+                                NetAddress* from) {
+    sockaddr_storage sa;
+    std::memset(&sa, 0, sizeof sa);
+    int size = sizeof sa;
+    const int n = recvfrom(Sock(socket), static_cast<char*>(buffer), length, 0,
+                           reinterpret_cast<sockaddr*>(&sa), &size);
+    if (n == SOCKET_ERROR)
+        return -1;
+    if (!FromSockaddr(reinterpret_cast<const sockaddr*>(&sa), size, from))
+        *from = NetAddress{};
+    return n;
+}
+
+int WaitAnyReadable(const SocketHandle* sockets, int count, std::int32_t timeout_ms) {
+    if (count < 0 || count > FD_SETSIZE)
+        return -1;
+    fd_set set;
+    set.fd_count = static_cast<u_int>(count);
+    for (int i = 0; i < count; ++i)
+        set.fd_array[i] = Sock(sockets[i]);
+    const std::int32_t limit = timeout_ms < 0 ? 0 : timeout_ms;
+    timeval tv;
+    tv.tv_sec = limit / 1000;
+    tv.tv_usec = (limit % 1000) * 1000;
+    // Winsock ignores the first argument; select with no sockets fails, so none sleeps.
+    if (count == 0) {
+        Sleep(static_cast<DWORD>(limit));
+        return 0;
+    }
+    const int n = select(0, &set, nullptr, nullptr, &tv);
+    if (n == SOCKET_ERROR)
+        return -1;
+    return n > 0 ? 1 : 0;
+}
+
+bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
+    sockaddr_storage sa;
+    const int size = ToSockaddr(address, &sa);
+    return size != 0 && getnameinfo(reinterpret_cast<const sockaddr*>(&sa), size, text,
+                                    AddressTextBytes, nullptr, 0, NI_NUMERICHOST) == 0;
+}
+
+} // namespace platform

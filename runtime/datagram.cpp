@@ -1,0 +1,74 @@
+#include "runtime/datagram.h"
+
+#include "runtime/clock.h"
+
+#include <cstring>
+
+namespace runtime {
+namespace {
+
+// The largest datagram taken; a longer one is dropped whole.
+constexpr std::int32_t DatagramBytes = 2048;
+
+} // namespace
+
+bool OpenDatagramPeer(const platform::NetAddress& address, DatagramPeer* peer) {
+    const platform::SocketHandle socket = platform::OpenDatagramSocket(address.family);
+    if (socket == platform::InvalidSocket)
+        return false;
+    if (!platform::SetNonBlocking(socket, true)) {
+        platform::CloseSocket(socket);
+        return false;
+    }
+    *peer = DatagramPeer{socket, address};
+    return true;
+}
+
+bool SendToPeer(const DatagramPeer& peer, const void* data, std::int32_t length) {
+    return peer.socket != platform::InvalidSocket &&
+           platform::SendToAddress(peer.socket, data, length, peer.address) == length;
+}
+
+std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_t length) {
+    if (peer.socket == platform::InvalidSocket)
+        return NothingWaiting;
+    // Step 1: is anything there? A zero-time test, since a failed receive cannot tell "none"
+    // from an error report.
+    if (platform::WaitReadable(peer.socket, 0) != 1)
+        return NothingWaiting;
+    // Step 2: one datagram with its sender.
+    std::uint8_t datagram[DatagramBytes];
+    platform::NetAddress from{};
+    const std::int32_t n =
+        platform::ReceiveFromAddress(peer.socket, datagram, DatagramBytes, &from);
+    // Step 3: only a datagram from the peer that fits the caller's buffer is handed on.
+    if (n <= 0 || n > length || !SameEndpoint(from, peer.address))
+        return 0;
+    std::memcpy(buffer, datagram, static_cast<std::size_t>(n));
+    return n;
+}
+
+void WaitForPeers(const DatagramPeer* peers, int count, std::int32_t timeout_ms) {
+    if (timeout_ms < 0)
+        return;
+    platform::SocketHandle sockets[64];
+    int open = 0;
+    for (int i = 0; i < count && open < 64; ++i) {
+        if (peers[i].socket != platform::InvalidSocket)
+            sockets[open++] = peers[i].socket;
+    }
+    if (platform::WaitAnyReadable(sockets, open, timeout_ms) < 0)
+        SleepMs(timeout_ms);
+}
+
+void CloseDatagramPeer(DatagramPeer* peer) {
+    platform::CloseSocket(peer->socket);
+    peer->socket = platform::InvalidSocket;
+}
+
+bool SameEndpoint(const platform::NetAddress& a, const platform::NetAddress& b) {
+    const std::size_t size = a.family == 4 ? 4 : 16;
+    return a.family == b.family && a.port == b.port && std::memcmp(a.bytes, b.bytes, size) == 0;
+}
+
+} // namespace runtime
