@@ -2,6 +2,7 @@
 
 #include "runtime/net.h"
 #include "timelib/lua_compat.h"
+#include "timelib/query_ntp.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
 #include "timelib/zone_functions.h"
@@ -20,9 +21,10 @@ constexpr LuaFunction RiziFunctions[] = {
     {"GetTimezoneBias", GetTimezoneBias},
     {"RetrieveNTPTime", RetrieveNTPTime},
     {"RetrieveTSTime", RetrieveTSTime},
+    {"QueryNTP", QueryNTP},
 };
 
-// Leaves a new table with the four functions on top of the stack.
+// Leaves a new table with every function on top of the stack.
 void PushRiziTable(lua_State* L) {
     lua_createtable(L, 0, 0); // stack: table
     for (const LuaFunction& entry : RiziFunctions) {

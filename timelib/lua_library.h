@@ -17,7 +17,7 @@ namespace timelib {
 // Leaves the Lua stack as it found it.
 std::int32_t RegisterActions(lua_State* L);
 
-// Lua: require "rizi". Starts the network layer and returns a new table with the same four
+// Lua: require "rizi". Starts the network layer and returns a new table with the same
 // functions, creating no global and leaving package.loaded to require.
 int OpenModule(lua_State* L);
 

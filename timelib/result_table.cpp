@@ -26,6 +26,18 @@ runtime::TimeValue Biased(runtime::TimeValue t, std::int32_t bias) {
     return static_cast<runtime::TimeValue>(static_cast<std::uint32_t>(t) - shift);
 }
 
+// Leaves the date table of any calendar fields on top of the stack, keys as DateFields.
+void PushCivilFields(lua_State* L, const runtime::CivilTime& f) {
+    const std::int32_t values[] = {f.day,  f.weekday, f.yearday, f.month,
+                                   f.year, f.hour,    f.minute,  f.second};
+    lua_createtable(L, 0, 0); // stack: date
+    for (std::size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
+        lua_pushstring(L, DateFields[i].key); // stack: date, key
+        lua_pushinteger(L, values[i]);        // stack: date, key, value
+        lua_settable(L, -3);                  // stack: date
+    }
+}
+
 } // namespace
 
 void PushTimeResult(lua_State* L, runtime::TimeValue t) {
@@ -56,6 +68,45 @@ void PushDateFields(lua_State* L, runtime::TimeValue t) {
         lua_pushinteger(L, field.extract(t)); // stack: date, key, value
         lua_settable(L, -3);                  // stack: date
     }
+}
+
+void PushInstantResult(lua_State* L, std::int64_t unix_ns) {
+    const ZoneReading zone = ReadZone();
+    const std::int32_t bias = ZoneBiasOf(zone);
+    const ZoneName name = ZoneStandardNameOf(zone);
+    // The whole second the instant falls in, also before 1970.
+    const std::int64_t second = unix_ns / 1000000000 - ((unix_ns % 1000000000 < 0) ? 1 : 0);
+
+    lua_createtable(L, 0, 0); // stack: result
+    lua_pushstring(L, "unbiased");
+    PushCivilFields(L, runtime::CivilFromSeconds(second)); // stack: result, "unbiased", date
+    lua_settable(L, -3);                                   // stack: result
+    lua_pushstring(L, "biased");
+    PushCivilFields(L, runtime::CivilFromSeconds(second - std::int64_t{bias} * 60));
+    lua_settable(L, -3);
+    SetStringField(L, "timezoneName", name.text);
+    lua_pushstring(L, "timezoneBias");
+    PushHours(L, BiasHours(bias));
+    lua_settable(L, -3);
+    SetNumberField(L, "time", static_cast<double>(unix_ns) / 1e9);
+}
+
+void SetNumberField(lua_State* L, const char* key, double value) {
+    lua_pushstring(L, key);   // stack: table, key
+    lua_pushnumber(L, value); // stack: table, key, value
+    lua_settable(L, -3);      // stack: table
+}
+
+void SetIntegerField(lua_State* L, const char* key, std::int32_t value) {
+    lua_pushstring(L, key);
+    lua_pushinteger(L, value);
+    lua_settable(L, -3);
+}
+
+void SetStringField(lua_State* L, const char* key, const char* value) {
+    lua_pushstring(L, key);
+    lua_pushstring(L, value);
+    lua_settable(L, -3);
 }
 
 } // namespace timelib

@@ -1,9 +1,12 @@
-// The table both retrievals return: the server's time as UTC and as local time by the bias
-// in force, with the zone's standard name and its offset, all from one zone reading.
+// The table every time function returns: the server's time as UTC and as local time by the
+// bias in force, with the zone's standard name and its offset, all from one zone reading. The
+// retrievals use 32-bit times; the measurement functions any time, with its fraction.
 #pragma once
 
 #include "runtime/calendar.h"
 #include "timelib/lua_api.h"
+
+#include <cstdint>
 
 namespace timelib {
 
@@ -14,5 +17,15 @@ void PushTimeResult(lua_State* L, runtime::TimeValue t);
 // Leaves the date table of t (day, wday, yday, month, year, hour, min, sec; all 0 for a
 // negative t) on top of the stack.
 void PushDateFields(lua_State* L, runtime::TimeValue t);
+
+// Reads the zone once and leaves the result table for a time in ns since 1970 on top of the
+// stack: unbiased and biased from its whole second (any year), timezoneName, timezoneBias,
+// and time (seconds with the fraction).
+void PushInstantResult(lua_State* L, std::int64_t unix_ns);
+
+// With a table on top of the stack, stores a number, an integer or a string under key.
+void SetNumberField(lua_State* L, const char* key, double value);
+void SetIntegerField(lua_State* L, const char* key, std::int32_t value);
+void SetStringField(lua_State* L, const char* key, const char* value);
 
 } // namespace timelib
