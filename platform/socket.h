@@ -111,7 +111,8 @@ constexpr int AddressTextBytes = 64;
 // the name does not resolve.
 int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity);
 
-// A new datagram socket of the family (4 or 6); InvalidSocket on failure.
+// A new datagram socket of the family (4 or 6), asking the kernel to stamp each datagram's
+// arrival where it can; InvalidSocket on failure.
 SocketHandle OpenDatagramSocket(std::int32_t family);
 
 // sendto() one datagram to address; bytes handed over or -1.
@@ -119,8 +120,10 @@ std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t l
                            const NetAddress& address);
 
 // recvfrom() one datagram and its sender, as RecvFrom; -1 on error or a datagram cut short.
+// queued_ns: how long the datagram waited in the socket since it arrived, by the kernel's
+// receive time stamp where the system keeps one (SO_TIMESTAMPNS), else 0.
 std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
-                                NetAddress* from);
+                                NetAddress* from, std::int64_t* queued_ns);
 
 // Waits until at least one of count sockets (at most 64) is readable or timeout_ms have
 // passed (poll; select on Windows); a signal does not restart the wait. 1 when one is

@@ -10,6 +10,9 @@ namespace {
 // The largest datagram taken; a longer one is dropped whole.
 constexpr std::int32_t DatagramBytes = 2048;
 
+// The longest wait in the socket believed.
+constexpr std::int64_t MaxQueuedNs = 1000000000;
+
 } // namespace
 
 bool OpenDatagramPeer(const platform::NetAddress& address, DatagramPeer* peer) {
@@ -29,7 +32,9 @@ bool SendToPeer(const DatagramPeer& peer, const void* data, std::int32_t length)
            platform::SendToAddress(peer.socket, data, length, peer.address) == length;
 }
 
-std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_t length) {
+std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_t length,
+                             std::int64_t* queued_ns) {
+    *queued_ns = 0;
     if (peer.socket == platform::InvalidSocket)
         return NothingWaiting;
     // Step 1: is anything there? A zero-time test, since a failed receive cannot tell "none"
@@ -39,12 +44,16 @@ std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_
     // Step 2: one datagram with its sender.
     std::uint8_t datagram[DatagramBytes];
     platform::NetAddress from{};
+    std::int64_t queued = 0;
     const std::int32_t n =
-        platform::ReceiveFromAddress(peer.socket, datagram, DatagramBytes, &from);
+        platform::ReceiveFromAddress(peer.socket, datagram, DatagramBytes, &from, &queued);
     // Step 3: only a datagram from the peer that fits the caller's buffer is handed on.
     if (n <= 0 || n > length || !SameEndpoint(from, peer.address))
         return 0;
     std::memcpy(buffer, datagram, static_cast<std::size_t>(n));
+    // The stamp and the clock read after it are both the wall clock: a wait beyond a second,
+    // or below zero, means the clock was stepped (or faked) in between, and counts as none.
+    *queued_ns = queued >= 0 && queued < MaxQueuedNs ? queued : 0;
     return n;
 }
 

@@ -32,8 +32,9 @@ bool SendToPeer(const DatagramPeer& peer, const void* data, std::int32_t length)
 // Takes one waiting datagram without waiting. Its length when it came from the peer's address
 // and port and fits the buffer; 0 when one was taken but dropped (another sender, empty, too
 // long, or an error report such as ICMP's, which anyone could forge); NothingWaiting when none
-// is left.
-std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_t length);
+// is left. queued_ns: how long it waited in the socket before it was taken, 0 when unknown.
+std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_t length,
+                             std::int64_t* queued_ns);
 
 // Waits until one of count peers (at most 64) has a datagram, or timeout_ms have passed; a
 // negative time does not wait. Closed peers are left out. A wait that fails sleeps instead,

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Real time servers on loopback for the tests and the demo:
 #   chronyd serving its own clock (SNTP) on UDP 127.0.0.1:123, never touching the system clock;
-#   xinetd's internal RFC 868 "time" service on TCP 127.0.0.1:37.
+#   xinetd's internal RFC 868 "time" service on TCP 127.0.0.1:37;
+#   the NTP lab (tests/servers/ntp_lab.py): servers with known faults on UDP 127.0.0.1:12301
+#   to 12314 (and [::1]:12301, 12302), for the measurement functions.
 # Usage: servers.sh start|stop|status
 # Private configuration, pid and log files live in $RIZI_SERVERS_DIR (default /tmp/rizi-servers).
 # Ports 123 and 37 need root (or a private network namespace: unshare -rn, with lo up).
@@ -10,6 +12,8 @@ set -euo pipefail
 state=${RIZI_SERVERS_DIR:-/tmp/rizi-servers}
 chrony_pid=$state/chronyd.pid
 xinetd_pid=$state/xinetd.pid
+lab_pid=$state/ntp_lab.pid
+lab_script=$(cd "$(dirname "$0")/.." && pwd)/tests/servers/ntp_lab.py
 wait_tenths=50 # how long start and stop wait for a server, in tenths of a second
 
 say() { echo "servers: $*"; }
@@ -32,6 +36,18 @@ s.sendto(req, ("127.0.0.1", 123))
 reply, _ = s.recvfrom(512)
 ok = len(reply) >= 48 and reply[0] & 7 == 4 and reply[24:32] == req[40:48]
 sys.exit(0 if ok else 1)
+EOF
+}
+
+# The lab's honest server on UDP 127.0.0.1:12301 answers a request.
+probe_lab() {
+    python3 - <<'EOF' 2>/dev/null
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(0.5)
+s.sendto(b"\x23" + bytes(47), ("127.0.0.1", 12301))
+reply, _ = s.recvfrom(512)
+sys.exit(0 if len(reply) >= 48 and reply[0] & 7 == 4 else 1)
 EOF
 }
 
@@ -139,6 +155,19 @@ start_xinetd() {
     say "xinetd answers on TCP 127.0.0.1:37 (pid $(live_pid "$xinetd_pid" xinetd))"
 }
 
+start_lab() {
+    if live_pid "$lab_pid" python3 >/dev/null; then
+        say "the NTP lab already running (pid $(live_pid "$lab_pid" python3))"
+    else
+        rm -f "$lab_pid"
+        # setsid: out of the caller's process group, like the daemons.
+        setsid python3 "$lab_script" --pid-file "$lab_pid" >"$state/ntp_lab.log" 2>&1 &
+    fi
+    wait_until probe_lab ||
+        die "the NTP lab does not answer on UDP 127.0.0.1:12301; see $state/ntp_lab.log"
+    say "the NTP lab answers on UDP 127.0.0.1:12301-12314 (pid $(live_pid "$lab_pid" python3))"
+}
+
 stop_one() {
     local file=$1 program=$2 pid i
     if ! pid=$(live_pid "$file" "$program"); then
@@ -177,15 +206,18 @@ start)
     write_configs
     start_chronyd
     start_xinetd
+    start_lab
     ;;
 stop)
     stop_one "$chrony_pid" chronyd
     stop_one "$xinetd_pid" xinetd
+    stop_one "$lab_pid" python3
     ;;
 status)
     rc=0
     status_one "$chrony_pid" chronyd probe_sntp "UDP 127.0.0.1:123" || rc=3
     status_one "$xinetd_pid" xinetd probe_time "TCP 127.0.0.1:37" || rc=3
+    status_one "$lab_pid" python3 probe_lab "UDP 127.0.0.1:12301" || rc=3
     exit $rc
     ;;
 *)

@@ -70,12 +70,15 @@ bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, NtpOut
 bool TakeNtpReplies(const NtpExchange& exchange, NtpOutcome* outcome) {
     std::uint8_t reply[NtpPacketBytes + 1024];
     for (;;) {
-        const std::int32_t n = runtime::ReceiveFromPeer(exchange.peer, reply, sizeof reply);
+        std::int64_t queued_ns = 0;
+        const std::int32_t n =
+            runtime::ReceiveFromPeer(exchange.peer, reply, sizeof reply, &queued_ns);
         if (n == runtime::NothingWaiting)
             return false;
         // T4: T1 plus what the counter saw pass, so a step of the clock meanwhile does not
-        // count.
-        const std::int64_t t4_ns = exchange.t1_ns + (runtime::CounterNs() - exchange.t1_counter_ns);
+        // count, less the time the reply waited for us in the socket.
+        const std::int64_t t4_ns =
+            exchange.t1_ns + (runtime::CounterNs() - exchange.t1_counter_ns) - queued_ns;
         const ReplyCheck check = CheckNtpReply(exchange.nonce, reply, n);
         switch (check.verdict) {
         case ReplyVerdict::Ignore:

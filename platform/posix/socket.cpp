@@ -293,7 +293,12 @@ int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int 
 SocketHandle OpenDatagramSocket(std::int32_t family) {
     const int domain = family == 6 ? AF_INET6 : AF_INET;
     int fd = socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    return fd < 0 ? InvalidSocket : fd;
+    if (fd < 0)
+        return InvalidSocket;
+    // Without the time stamps a reply's wait in the socket counts as network delay.
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    return fd;
 }
 
 std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
@@ -309,22 +314,36 @@ std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t l
 }
 
 std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
-                                NetAddress* from) {
+                                NetAddress* from, std::int64_t* queued_ns) {
     sockaddr_storage sa;
     std::memset(&sa, 0, sizeof sa);
     iovec io{buffer, static_cast<std::size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
     msghdr msg;
     std::memset(&msg, 0, sizeof msg);
     msg.msg_name = &sa;
     msg.msg_namelen = sizeof sa;
     msg.msg_iov = &io;
     msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
     ssize_t n;
     do {
         n = recvmsg(Fd(socket), &msg, 0);
     } while (n < 0 && errno == EINTR);
+    *queued_ns = 0;
     if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0)
         return -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec arrived;
+            timespec now;
+            std::memcpy(&arrived, CMSG_DATA(c), sizeof arrived);
+            if (clock_gettime(CLOCK_REALTIME, &now) == 0)
+                *queued_ns = (now.tv_sec - arrived.tv_sec) * std::int64_t{1000000000} +
+                             (now.tv_nsec - arrived.tv_nsec);
+        }
+    }
     if (!FromSockaddr(reinterpret_cast<const sockaddr*>(&sa), msg.msg_namelen, from))
         *from = NetAddress{};
     return static_cast<std::int32_t>(n);

@@ -91,8 +91,10 @@ std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t l
 }
 
 // A datagram longer than the buffer fails with WSAEMSGSIZE and is discarded.
+// Winsock keeps no receive time stamp that every version offers: the wait counts as 0.
 std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
-                                NetAddress* from) {
+                                NetAddress* from, std::int64_t* queued_ns) {
+    *queued_ns = 0;
     sockaddr_storage sa;
     std::memset(&sa, 0, sizeof sa);
     int size = sizeof sa;
