@@ -22,18 +22,19 @@ check.equal(select(2, author:gsub("\r\n", "")), 3, "three CR LF pairs")
 check.truthy(not author:find("\r\n$"), "no line break after the last line")
 
 local doc = host.Actions() or ""
-check.equal(#doc, 2757, "document length")
+check.equal(#doc, 4560, "document length")
 check.equal(doc:sub(1, 17), "<ActionTemplates>", "document starts with the root")
 check.equal(doc:sub(-18), "</ActionTemplates>", "document ends with the root, no line end")
-check.equal(select(2, doc:gsub("\r\n", "")), 107, "108 lines joined by CR LF")
+check.equal(select(2, doc:gsub("\r\n", "")), 149, "150 lines joined by CR LF")
 check.truthy(not doc:find("[^\r]\n"), "no bare line feeds")
 local names = {}
 for name in doc:gmatch("<Name>(Rizi%.[%a]+)</Name>") do
     names[#names + 1] = name
 end
 check.equal(table.concat(names, " "),
-    "Rizi.GetTimezoneName Rizi.GetTimezoneBias Rizi.RetrieveNTPTime Rizi.RetrieveTSTime",
-    "the four actions in order")
+    "Rizi.GetTimezoneName Rizi.GetTimezoneBias Rizi.RetrieveNTPTime Rizi.RetrieveTSTime"
+        .. " Rizi.QueryNTP",
+    "the actions in order")
 check.equal(host.Actions(), doc, "a second call gives the same document")
 
 -- No help file in a folder that does not exist: 0, and nothing started.

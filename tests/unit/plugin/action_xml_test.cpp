@@ -18,7 +18,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t DocumentBytes = 2757;
+constexpr std::int32_t DocumentBytes = 4560;
+// The document of the first four actions, which the added actions follow in both parts.
+constexpr std::size_t FirstFourBytes = 2757;
+constexpr std::uint32_t FirstFourCrc = 0xE0FBBE31u;
 const std::string DataDir = test_support::TestDataDir(__FILE__);
 
 class ActionXmlTest : public ::testing::Test {
@@ -107,7 +110,8 @@ TEST_F(UnpackCxml, WithoutTheJcalg1PackerFails) {
     runtime::packer_registry = runtime::PackerRegistry{};
     const Bytes container = ConstantContainer();
     EXPECT_EQ(plugin::UnpackCxml(container.data(), container.size()), nullptr);
-    EXPECT_EQ(Serve(container, 4000).buffer.substr(0, DocumentBytes + 1), Spaces(DocumentBytes));
+    EXPECT_EQ(Serve(container, 2 * DocumentBytes).buffer.substr(0, DocumentBytes + 1),
+              Spaces(DocumentBytes));
     runtime::packer_registry = saved;
 }
 
@@ -195,9 +199,30 @@ TEST_F(GetPluginActionXML, ChangedMagicStillServesAndCallsRepeat) {
     EXPECT_EQ(ServedDocument(), ServedDocument());
 }
 
+// The document with every action after the first four cut out of both parts.
+std::string FirstFourActions(const std::string& doc) {
+    const std::string action_end = "</Action>\r\n";
+    std::string kept;
+    std::size_t from = 0;
+    for (const char* part_end : {"<Extended>\r\n", "</Extended>\r\n"}) {
+        std::size_t keep = from;
+        for (int action = 0; action < 4; ++action)
+            keep = doc.find(action_end, keep) + action_end.size();
+        kept += doc.substr(from, keep - from);
+        from = doc.find(part_end, keep);
+    }
+    return kept + doc.substr(from);
+}
+
+TEST_F(ActionDocument, FirstFourActionsKeepEveryByte) {
+    const std::string original = FirstFourActions(ServedDocument());
+    EXPECT_EQ(original.size(), FirstFourBytes);
+    EXPECT_EQ(plugin::Crc32(original.data(), original.size(), 0), FirstFourCrc);
+}
+
 TEST_F(ActionDocument, Form) {
     const std::string doc = ServedDocument();
-    EXPECT_EQ(doc.size(), 2757u);
+    EXPECT_EQ(doc.size(), static_cast<std::size_t>(DocumentBytes));
     EXPECT_EQ(doc.rfind("<ActionTemplates>\r\n", 0), 0u);
     EXPECT_EQ(doc.substr(doc.size() - 18), "</ActionTemplates>");
     std::vector<std::string> lines;
@@ -205,7 +230,7 @@ TEST_F(ActionDocument, Form) {
     for (std::size_t at; (at = doc.find("\r\n", from)) != std::string::npos; from = at + 2)
         lines.push_back(doc.substr(from, at - from));
     lines.push_back(doc.substr(from));
-    EXPECT_EQ(lines.size(), 108u);
+    EXPECT_EQ(lines.size(), 150u);
     std::size_t defaults = 0;
     for (const std::string& line : lines) {
         EXPECT_FALSE(line.empty());
@@ -214,7 +239,7 @@ TEST_F(ActionDocument, Form) {
         EXPECT_EQ(line.find("/>"), std::string::npos) << line;
         defaults += line == "<Default></Default>" ? 1 : 0;
     }
-    EXPECT_EQ(defaults, 8u);
+    EXPECT_EQ(defaults, 12u);
     for (unsigned char ch : doc)
         EXPECT_LT(ch, 0x80);
 }
@@ -238,14 +263,16 @@ std::string ExpectedTree() {
     auto line = [&t](int depth, const char* name) {
         t += std::string(static_cast<std::size_t>(2 * depth), ' ') + name + "\n";
     };
-    for (int action = 1; action <= 4; ++action) {
+    // The number of arguments of each action, in document order.
+    const int arguments[] = {0, 0, 2, 2, 2};
+    for (int args : arguments) {
         line(1, "Action");
         for (const char* n : {"Name", "Description", "ReturnValueType"})
             line(2, n);
-        if (action < 3)
+        if (args == 0)
             continue;
         line(2, "Arguments");
-        for (int arg = 0; arg < 2; ++arg) {
+        for (int arg = 0; arg < args; ++arg) {
             line(3, "Arg");
             for (const char* n : {"Name", "Description", "Type", "Default", "Required"})
                 line(4, n);
@@ -255,11 +282,11 @@ std::string ExpectedTree() {
         }
     }
     line(1, "Extended");
-    for (int action = 1; action <= 4; ++action) {
+    for (int args : arguments) {
         line(2, "Action");
         for (const char* n : {"ReturnValueDescription", "Example", "Note"})
             line(3, n);
-        for (int arg = 0; action >= 3 && arg < 2; ++arg) {
+        for (int arg = 0; arg < args; ++arg) {
             line(3, "Arg");
             line(4, "Note");
         }
@@ -328,11 +355,28 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
         {"/*/Extended/Action[2]/ReturnValueDescription", ""},
         {"/*/Extended/Action[3]/ReturnValueDescription", returned},
         {"/*/Extended/Action[4]/ReturnValueDescription", returned},
-        // Every Example, Note and Default is empty; every Constraints is "none".
+        {"/*/Action[5]/Name", "Rizi.QueryNTP"},
+        {"/*/Action[5]/ReturnValueType", "table"},
+        {"/*/Action[5]//Arg[1]/Name", "Server"},
+        {"/*/Action[5]//Arg[1]/Type", "string"},
+        {"/*/Action[5]//Arg[1]/Required", "1"},
+        {"/*/Action[5]//Arg[1]/EasyMode/DataType", "string"},
+        {"/*/Action[5]//Arg[2]/Name", "Timeout"},
+        {"/*/Action[5]//Arg[2]/Type", "number"},
+        {"/*/Action[5]//Arg[2]/Required", "0"},
+        {"/*/Action[5]//Arg[2]/EasyMode/DataType", "number"},
+        // The added actions say what they do and what they return.
+        {"string(count(/*/Action[position() > 4]/Description[text()] | "
+         "/*/Extended/Action[position() > 4]/ReturnValueDescription[text()]))",
+         "2"},
+        // Every Default, and every Example and Note of the first four, is empty; every
+        // Constraints is "none".
         {"concat(//Example, //Note, //Default)", ""},
-        {"string(count(//Example[text()] | //Note[text()] | //Default[text()]))", "0"},
-        {"string(count(//Constraints[. = 'none']))", "4"},
-        {"string(count(//Action/Arguments/Arg/Default))", "4"},
+        {"string(count(/*/Extended/Action[position() <= 4]//Example[text()] | "
+         "/*/Extended/Action[position() <= 4]//Note[text()] | //Default[text()]))",
+         "0"},
+        {"string(count(//Constraints[. = 'none']))", "6"},
+        {"string(count(//Action/Arguments/Arg/Default))", "6"},
     };
     for (const auto& t : texts) {
         const std::string expr =
