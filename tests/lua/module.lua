@@ -17,7 +17,8 @@ end
 check.equal(package.loaded.rizi, rizi, "package.loaded.rizi is the module's table")
 check.equal(require "rizi", rizi, "a second require gives the same table")
 
-local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime" }
+local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime",
+    "QueryNTP" }
 check.equal(type(rizi), "table", "the module is a table")
 check.equal(getmetatable(rizi), nil, "without a metatable")
 local count = 0

@@ -30,8 +30,9 @@ check(#doc == 4560 and doc:sub(1, 17) == "<ActionTemplates>" and doc:sub(-18) ==
       "irPlg_GetPluginActionXML: the 4560-byte document", tostring(#doc) .. " bytes")
 check(host.ShowHelp("C:\\nonexistent-rizi-help") == 0, "irPlg_ShowHelpForPlugin without a help file: 0")
 
--- Table Rizi: exactly the four functions.
-local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime" }
+-- Table Rizi: exactly its functions.
+local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime",
+                "QueryNTP" }
 check(type(Rizi) == "table", "global Rizi is a table", type(Rizi))
 if type(Rizi) ~= "table" then
     error(string.format("%d of %d checks failed", failed, count))
@@ -40,7 +41,7 @@ local entries = 0
 for _ in pairs(Rizi) do
     entries = entries + 1
 end
-check(entries == 4, "Rizi has four entries", tostring(entries))
+check(entries == #names, "Rizi has " .. #names .. " entries", tostring(entries))
 for _, name in ipairs(names) do
     check(type(Rizi[name]) == "function", "Rizi." .. name .. " is a function", type(Rizi[name]))
 end
@@ -88,6 +89,17 @@ end
 
 retrieval("RetrieveNTPTime", Rizi.RetrieveNTPTime(server, 2000))
 retrieval("RetrieveTSTime", Rizi.RetrieveTSTime(server, 2000))
+
+-- The measurement through the 32-bit Winsock 2 calls: chronyd shares this machine's clock.
+local measured, why = Rizi.QueryNTP(server, 2000)
+check(type(measured) == "table", "QueryNTP returns a table", tostring(why))
+if type(measured) == "table" then
+    retrieval("QueryNTP", measured)
+    check(math.abs(measured.offset) < 0.5 and measured.delay < 0.5,
+          "QueryNTP measures offset and delay", measured.offset .. " s, " .. measured.delay .. " s")
+end
+local kiss, kiss_why = Rizi.QueryNTP("127.0.0.1:12304", 2000)
+check(kiss == nil and kiss_why == "kiss RATE", "QueryNTP hears a kiss-o'-death", tostring(kiss_why))
 
 -- Failures are nil, never errors.
 check(Rizi.RetrieveTSTime("127.0.0.1:", 5) == nil, "an unresolvable name gives nil")
