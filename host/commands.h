@@ -39,10 +39,12 @@ struct LuaJob {
     std::string chunk;                     // the script's path, or the code
     std::vector<std::string> args;         // arg[1..n] and the chunk's ...
     std::vector<std::string> words_before; // the command line before chunk: arg[-n..-1]
+    bool result_is_status = false;         // the chunk returns true on success (query)
 };
 
 // Creates a Lua 5.1 state with the standard libraries, registers the plug-in's actions and
-// runs the job. A Lua error is printed with its message and gives ExitFailure.
+// runs the job. A Lua error is printed with its message and gives ExitFailure, as does a
+// chunk that returns no true value when its result is its status.
 int RunLua(const PluginLibrary& plugin, const LuaJob& job);
 
 } // namespace host

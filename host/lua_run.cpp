@@ -182,8 +182,10 @@ int RunLua(const PluginLibrary& plugin, const LuaJob& job) {
         return ReportLuaError(L); // stack: handler, message
     for (const std::string& a : job.args)
         lua_pushstring(L, a.c_str()); // stack: handler, chunk, args...
-    if (lua_pcall(L, static_cast<int>(job.args.size()), 0, 1) != 0)
+    if (lua_pcall(L, static_cast<int>(job.args.size()), 1, 1) != 0)
         return ReportLuaError(L);
+    if (job.result_is_status && !lua_toboolean(L, -1))
+        return ExitFailure;
     return ExitOk;
 }
 

@@ -2,6 +2,7 @@
 // command line: its identity, its action document, its help, and Lua scripts with its actions.
 #include "host/commands.h"
 #include "host/plugin_library.h"
+#include "host/query.h"
 
 #include <cstdio>
 #include <string>
@@ -22,6 +23,9 @@ Commands:
   run SCRIPT.lua [ARGS]   runs a Lua 5.1 script with the plug-in's table registered;
                           ARGS reach the script as arg[1], arg[2], ... and as ...
   -e CODE [ARGS]          runs CODE the same way
+  query SERVER...         measures each NTP server with Rizi.QueryNTP: address, stratum,
+                          offset and delay in milliseconds, leap, reference ID, or why not;
+                          fails unless every server answered
 
 Scripts also see a global table host, the host's side of the interface:
   host.Info()             {name, version, author, luaVersion, sdkVersion} from the exports
@@ -74,6 +78,12 @@ int main(int argc, char** argv) {
         job.words_before.assign(words.begin(), words.begin() + static_cast<long>(i));
         job.chunk = words[i++];
         job.args.assign(words.begin() + static_cast<long>(i), words.end());
+    } else if (command == "query") {
+        if (i == words.size())
+            return UsageError("query needs a server");
+        job = host::QueryJob(
+            std::vector<std::string>(words.begin() + static_cast<long>(i), words.end()));
+        job.words_before.assign(words.begin(), words.begin() + static_cast<long>(i));
     } else if (command == "help") {
         for (; i < words.size(); ++i) {
             if (words[i] == "--folder") {

@@ -3,6 +3,7 @@
 # Usage: cli_test.sh cli|plugin EMULATOR HOST PLUGIN PARTIAL_PLUGIN WORK_DIR
 #   cli:    everything the host checks itself (usage, plug-in file, exports, scripts, Lua)
 #   plugin: the identity commands against the real plug-in
+#   query:  `query` against chronyd and the NTP lab (scripts/servers.sh start)
 # EMULATOR is empty for native builds, else the program that runs HOST (wine).
 set -uo pipefail
 
@@ -47,6 +48,7 @@ cli_cases() {
     expect 2 "-e needs code" -e
     expect 2 "info takes no arguments" info extra
     expect 2 "--folder needs a folder" help --folder
+    expect 2 "query needs a server" query
 
     # The plug-in file: missing, or not a library.
     expect 1 "plug-in not found: $missing" --plugin "$missing" info
@@ -130,9 +132,16 @@ plugin_cases() {
     fi
 }
 
+# One line per server; the status says whether every one answered.
+query_cases() {
+    expect 0 "127.0.0.1                127.0.0.1        s8  offset " --plugin "$plugin" query 127.0.0.1
+    expect 1 "127.0.0.1:12304          kiss RATE" --plugin "$plugin" query 127.0.0.1 127.0.0.1:12304
+}
+
 case $group in
 cli) cli_cases ;;
 plugin) plugin_cases ;;
+query) query_cases ;;
 *)
     echo "unknown group $group" >&2
     exit 2

@@ -40,8 +40,7 @@ TEST(RegisterActions, LeavesRiziWithExactlyItsFunctionsAndTheStackAsItWas) {
         EXPECT_EQ(lua_objlen(L, -1), 0u);
         lua_pop(L, 1);
         EXPECT_EQ(keys, (std::set<std::string>{"GetTimezoneName", "GetTimezoneBias",
-                                               "RetrieveNTPTime", "RetrieveTSTime",
-                                               "QueryNTP"}));
+                                               "RetrieveNTPTime", "RetrieveTSTime", "QueryNTP"}));
     }
 }
 
