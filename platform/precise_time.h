@@ -1,6 +1,7 @@
-// The system's wall clock at its finest resolution, for the measurement functions (the four
-// retrievals read the calendar fields of platform/system_time.h instead). A table so tests can
-// set the clock; its default is the real call.
+// The clocks of the measurement functions: the system's wall clock at its finest resolution
+// (the four retrievals read the calendar fields of platform/system_time.h instead), and a
+// monotonic clock that goes on counting while the machine sleeps. A table so tests can set
+// either; its defaults are the real calls.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +13,13 @@ struct PreciseTimeOps {
     // GetSystemTimePreciseAsFileTime where Windows has it, else GetSystemTimeAsFileTime);
     // false when the clock cannot be read.
     bool (*real_time_ns)(std::int64_t* ns);
+    // Nanoseconds since an origin fixed at boot, never set back, counting through sleep and
+    // suspend (CLOCK_BOOTTIME; on Windows GetTickCount64, or GetTickCount with its wraps
+    // counted, refined by the performance counter); false when it cannot be read.
+    bool (*boot_time_ns)(std::int64_t* ns);
 };
 
-// The table in use; its default is the real call.
+// The table in use; its defaults are the real calls.
 extern PreciseTimeOps precise_time_ops;
 
 } // namespace platform

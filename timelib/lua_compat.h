@@ -1,11 +1,13 @@
 // The only differences between the Lua versions the library is built for (5.1 and LuaJIT,
 // which share one interface, and 5.4): how a pair reaches the globals, how hours are pushed,
-// and how a number argument becomes an integer. Everything else calls the API common to both.
+// how long a table is, and how a number argument becomes an integer. Everything else calls the API
+// common to both.
 #pragma once
 
 #include "timelib/lua_api.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace timelib {
@@ -35,6 +37,15 @@ inline void PushHours(lua_State* L, double hours) {
     } else {
         lua_pushnumber(L, hours);
     }
+#endif
+}
+
+// The length of the table at index, without metamethods (lua_objlen became lua_rawlen).
+inline std::size_t RawLength(lua_State* L, int index) {
+#if LUA_VERSION_NUM < 502
+    return lua_objlen(L, index);
+#else
+    return static_cast<std::size_t>(lua_rawlen(L, index));
 #endif
 }
 

@@ -1,8 +1,10 @@
 #include "timelib/lua_library.h"
 
 #include "runtime/net.h"
+#include "timelib/anchored_clock.h"
 #include "timelib/lua_compat.h"
 #include "timelib/query_ntp.h"
+#include "timelib/query_ntp_servers.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
 #include "timelib/zone_functions.h"
@@ -22,6 +24,8 @@ constexpr LuaFunction RiziFunctions[] = {
     {"RetrieveNTPTime", RetrieveNTPTime},
     {"RetrieveTSTime", RetrieveTSTime},
     {"QueryNTP", QueryNTP},
+    {"QueryNTPServers", QueryNTPServers},
+    {"Now", Now},
 };
 
 // Leaves a new table with every function on top of the stack.

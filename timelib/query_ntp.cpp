@@ -3,6 +3,7 @@
 #include "platform/precise_time.h"
 #include "platform/random.h"
 #include "runtime/clock.h"
+#include "timelib/anchored_clock.h"
 #include "timelib/lua_arguments.h"
 #include "timelib/result_table.h"
 
@@ -79,6 +80,8 @@ bool TakeNtpReplies(const NtpExchange& exchange, NtpOutcome* outcome) {
         // count, less the time the reply waited for us in the socket.
         const std::int64_t t4_ns =
             exchange.t1_ns + (runtime::CounterNs() - exchange.t1_counter_ns) - queued_ns;
+        std::int64_t boot_ns = 0;
+        platform::precise_time_ops.boot_time_ns(&boot_ns);
         const ReplyCheck check = CheckNtpReply(exchange.nonce, reply, n);
         switch (check.verdict) {
         case ReplyVerdict::Ignore:
@@ -99,6 +102,7 @@ bool TakeNtpReplies(const NtpExchange& exchange, NtpOutcome* outcome) {
                        outcome->measurement.root_distance);
             return true;
         }
+        outcome->boot_ns = boot_ns - queued_ns;
         outcome->ok = true;
         return true;
     }
@@ -164,6 +168,7 @@ int QueryNTP(lua_State* L) {
         lua_pushstring(L, outcome.message); // stack: nil, message
         return 2;
     }
+    OfferAnchor(outcome.measurement.server_ns, outcome.boot_ns, outcome.measurement.root_distance);
     PushInstantResult(L, outcome.measurement.server_ns); // stack: result
     SetMeasurementFields(L, outcome);
     return 1;

@@ -25,6 +25,7 @@ constexpr int MessageBytes = 320;
 struct NtpOutcome {
     bool ok;
     NtpMeasurement measurement;
+    std::int64_t boot_ns; // the boot clock when the reply arrived (measurement.server_ns then)
     char address[platform::AddressTextBytes]; // the address asked (and, on success, answering)
     char message[MessageBytes];
 };

@@ -5,16 +5,24 @@
 namespace platform {
 namespace {
 
-bool RealTimeNs(std::int64_t* ns) {
+bool ReadNs(clockid_t clock, std::int64_t* ns) {
     timespec now;
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+    if (clock_gettime(clock, &now) != 0)
         return false;
     *ns = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
     return true;
 }
 
+bool RealTimeNs(std::int64_t* ns) {
+    return ReadNs(CLOCK_REALTIME, ns);
+}
+
+bool BootTimeNs(std::int64_t* ns) {
+    return ReadNs(CLOCK_BOOTTIME, ns);
+}
+
 } // namespace
 
-PreciseTimeOps precise_time_ops = {RealTimeNs};
+PreciseTimeOps precise_time_ops = {RealTimeNs, BootTimeNs};
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/precise_time.h"
 
+#include <mutex>
 #include <windows.h>
 
 namespace platform {
@@ -30,8 +31,66 @@ bool RealTimeNs(std::int64_t* ns) {
     return true;
 }
 
+using TickCount64Reader = ULONGLONG(WINAPI*)();
+
+// GetTickCount64 came with Vista; before it, GetTickCount's 49.7-day wraps are counted here.
+ULONGLONG TickCount64() {
+    static const TickCount64Reader read = [] {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        FARPROC p = kernel != nullptr ? GetProcAddress(kernel, "GetTickCount64") : nullptr;
+        return reinterpret_cast<TickCount64Reader>(reinterpret_cast<void*>(p));
+    }();
+    if (read != nullptr)
+        return read();
+    static std::mutex lock;
+    static DWORD last = 0;
+    static ULONGLONG wraps = 0;
+    const std::lock_guard<std::mutex> hold(lock);
+    const DWORD now = GetTickCount();
+    if (now < last)
+        ++wraps;
+    last = now;
+    return (wraps << 32) | now;
+}
+
+// The tick count counts through suspend but in steps of 10 to 16 ms; the performance counter
+// is fine but may stand still while the machine sleeps. So the counter measures from a tick
+// reading taken as a base, and a new base is taken whenever the two part by more than 50 ms.
+// Readings never go back.
+bool BootTimeNs(std::int64_t* ns) {
+    static std::mutex lock;
+    static LONGLONG frequency = 0;
+    static std::int64_t base_tick_ns = 0;
+    static std::int64_t base_counter_ns = 0;
+    static std::int64_t last_ns = 0;
+    LARGE_INTEGER counter;
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto tick_ns = static_cast<std::int64_t>(TickCount64()) * 1000000;
+    std::int64_t result = tick_ns;
+    LARGE_INTEGER f;
+    if (frequency == 0 && QueryPerformanceFrequency(&f))
+        frequency = f.QuadPart;
+    if (frequency > 0 && QueryPerformanceCounter(&counter)) {
+        const std::int64_t counter_ns = counter.QuadPart / frequency * 1000000000 +
+                                        counter.QuadPart % frequency * 1000000000 / frequency;
+        const std::int64_t refined = base_tick_ns + (counter_ns - base_counter_ns);
+        const std::int64_t apart = refined - tick_ns;
+        if (base_tick_ns == 0 || apart > 50000000 || apart < -50000000) {
+            base_tick_ns = tick_ns;
+            base_counter_ns = counter_ns;
+        } else {
+            result = refined;
+        }
+    }
+    if (result < last_ns)
+        result = last_ns;
+    last_ns = result;
+    *ns = result;
+    return true;
+}
+
 } // namespace
 
-PreciseTimeOps precise_time_ops = {RealTimeNs};
+PreciseTimeOps precise_time_ops = {RealTimeNs, BootTimeNs};
 
 } // namespace platform

@@ -16,6 +16,9 @@ import struct
 import time
 
 NTP_EPOCH_OFFSET = 2208988800
+# Linux: each datagram carries the kernel's arrival time, so a request that waits while the
+# lab serves another still gets its true receive time.
+SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
 BASE_PORT = 12300
 # 2040-02-29 12:00:00 UTC: a leap day after the NTP era rolls over in 2036.
 YEAR_2040 = calendar.timegm((2040, 2, 29, 12, 0, 0))
@@ -101,10 +104,14 @@ class Lab:
 
     def handle(self, sock, b):
         try:
-            request, address = sock.recvfrom(2048)
+            request, ancillary, _, address = sock.recvmsg(2048, socket.CMSG_SPACE(16))
         except OSError:
             return
         received = self.server_time(b)
+        for level, kind, data in ancillary:
+            if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS and len(data) >= 16:
+                seconds, nanoseconds = struct.unpack("qq", data[:16])
+                received -= time.time() - (seconds + nanoseconds / 1e9)
         if b.get("silent") or len(request) < 48:
             return
         good = self.reply(b, request, received)
@@ -146,6 +153,7 @@ class Lab:
                     if family == socket.AF_INET:
                         raise
                     continue  # no IPv6 on this machine
+                s.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
                 s.setblocking(False)
                 self.selector.register(s, selectors.EVENT_READ, b)
 

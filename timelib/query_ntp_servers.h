@@ -1,0 +1,48 @@
+// Rizi.QueryNTPServers: one NTPv4 request to every server at once, one wait over all their
+// sockets, and a verdict by clock selection: the sources whose intervals share a point, when
+// they are more than half of those that answered. Exchanges come from query_ntp, the
+// selection from clock_selection.
+#pragma once
+
+#include "timelib/clock_selection.h"
+#include "timelib/lua_api.h"
+#include "timelib/query_ntp.h"
+
+#include <cstdint>
+
+namespace timelib {
+
+// Longest server text kept for the result: a host, brackets, a colon and a port.
+constexpr int ServerTextBytes = MaxHostBytes + 10;
+
+struct ServerList {
+    int count;
+    ServerAddress servers[MaxSources];
+    char texts[MaxSources][ServerTextBytes]; // as the script gave them
+};
+
+// Every exchange's outcome and the verdict over them.
+struct ServersOutcome {
+    bool ok;              // a majority agrees
+    int answered;         // sources with a measurement
+    int best;             // the agreeing source with the smallest root distance, or -1
+    Selection selection;  // over the sources that answered, by their index in outcomes
+    std::int64_t time_ns; // the agreed time at the end of the call, ns since 1970
+    std::int64_t boot_ns; // the boot clock then
+    NtpOutcome outcomes[MaxSources];
+    char message[MessageBytes];
+};
+
+// Splits text at commas and white space into server texts; false when one is not a server
+// (see ParseServerAddress) or there are none or more than MaxSources.
+bool SplitServerList(const char* text, ServerList* list);
+
+// Asks every server of list at once and waits until each has answered or failed, or until
+// timeout_ms have passed.
+void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result);
+
+// Lua: Rizi.QueryNTPServers(servers [, timeout_ms = 1000]) -> result table, or nil and a
+// message (resolve, timeout, no majority).
+int QueryNTPServers(lua_State* L);
+
+} // namespace timelib
