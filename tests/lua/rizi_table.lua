@@ -8,6 +8,8 @@ local expected = {
     RetrieveNTPTime = true,
     RetrieveTSTime = true,
     QueryNTP = true,
+    QueryNTPServers = true,
+    Now = true,
 }
 
 check.equal(type(Rizi), "table", "Rizi is a table")

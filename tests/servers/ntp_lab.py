@@ -127,17 +127,13 @@ class Lab:
                 other.close()
         due = time.monotonic() + b["hold_ms"] / 1000.0
         self.sequence += 1
-        heapq.heappush(self.pending, (due, self.sequence, sock, b, request, address))
+        heapq.heappush(self.pending, (due, self.sequence, sock, b, request, received, address))
 
     def send_due(self):
         while self.pending and self.pending[0][0] <= time.monotonic():
-            _, _, sock, b, request, address = heapq.heappop(self.pending)
-            if b["hold_ms"]:
-                # The reply leaves now: its transmit time is now, its receive time then.
-                received = self.server_time(b) - b["hold_ms"] / 1000.0
-                sock.sendto(self.reply(b, request, received), address)
-            else:
-                sock.sendto(self.reply(b, request, self.server_time(b)), address)
+            _, _, sock, b, request, received, address = heapq.heappop(self.pending)
+            # The reply leaves now: its transmit time is now, its receive time then.
+            sock.sendto(self.reply(b, request, received), address)
 
     def open(self):
         for index, b in BEHAVIOURS.items():

@@ -1,6 +1,6 @@
 -- Run by lua_threads in eight threads at once, each in a Lua state of its own: both
--- retrievals from the real loopback servers, by dotted address and by name, and both zone
--- functions. Every answer must be this thread's own: a table from a live server, nil from
+-- retrievals from the real loopback servers, by dotted address and by name, both zone
+-- functions, and the verdict over several servers beside the clock all threads share. Every answer must be this thread's own: a table from a live server, nil from
 -- an address where none listens, the same zone every time. Raises an error on the first
 -- wrong answer. Globals: thread (0 to 7) and rounds.
 local name, bias = Rizi.GetTimezoneName(), Rizi.GetTimezoneBias()
@@ -22,6 +22,10 @@ for round = 1, rounds do
         assert(Rizi.RetrieveNTPTime("127.0.0.254", 5) == nil, "SNTP from no server: nil")
         assert(Rizi.RetrieveTSTime("127.0.0.254", 5) == nil, "RFC 868 from no server: nil")
     end
+    local verdict = Rizi.QueryNTPServers({ "127.0.0.1", "127.0.0.1:12301", "127.0.0.1:12311" }, 5000)
+    assert(type(verdict) == "table" and verdict.agree == 3, "three servers agree")
+    local now, error_bound = Rizi.Now()
+    assert(math.abs(now - verdict.time) < 1 and error_bound < 0.1, "the shared clock")
     assert(Rizi.GetTimezoneName() == name, "the zone name stays")
     assert(Rizi.GetTimezoneBias() == bias, "the zone bias stays")
 end

@@ -1,0 +1,64 @@
+-- Rizi.QueryNTPServers and Rizi.Now against the NTP lab (tests/servers/ntp_lab.py): honest
+-- servers on 12301, 12311 and 12314, liars by an hour (12309) and by 2 minutes (12310), a
+-- silent one (12308) and one that holds its answer 50 ms (12312).
+-- labels: servers
+local check = require "check"
+
+local function lab(...)
+    local list = {}
+    for i, n in ipairs({ ... }) do list[i] = "127.0.0.1:" .. (12300 + n) end
+    return list
+end
+
+-- Nothing measured yet in this process: no time to carry forward.
+check.equal(select(2, Rizi.Now()), "unsynchronised", "Now before any measurement")
+
+local function verdicts(r)
+    local v = {}
+    for i, s in ipairs(r.sources) do v[i] = s.verdict:sub(1, 1) end
+    return table.concat(v)
+end
+
+local cases = {
+    { lab(1, 11, 9, 14, 10), "aadad", 3, "three honest, two liars" },
+    { table.concat(lab(1, 11, 8, 14, 9), ", "), "aafad", 3, "a silent server, as a string" },
+    { lab(1, 12, 11), "aaa", 3, "one holding its answer 50 ms" },
+}
+for _, case in ipairs(cases) do
+    local r, message = Rizi.QueryNTPServers(case[1], 1000)
+    if check.truthy(r, case[4] .. ": " .. tostring(message)) then
+        check.equal(verdicts(r), case[2], case[4] .. ": verdicts")
+        check.equal(r.agree, case[3], case[4] .. ": agree")
+        check.equal(r.asked, 5 - (#case[2] == 3 and 2 or 0), case[4] .. ": asked")
+        check.near(r.offset, 0, 0.001, case[4] .. ": offset of the honest")
+        check.truthy(r.error >= 0 and r.error <= r.rootDistance, case[4] .. ": error bound")
+        check.near(r.time, os.time(), 2, case[4] .. ": time")
+        local failed = r.sources[3]
+        if failed.verdict == "failed" then
+            check.equal(failed.message:sub(1, 7), "timeout", case[4] .. ": the silent one's message")
+        end
+        local now, bound = Rizi.Now()
+        check.near(now, r.time, 0.05, case[4] .. ": Now follows the verdict")
+        check.truthy(bound < 0.01, case[4] .. ": Now's bound")
+    end
+end
+
+local failures = {
+    { lab(1, 11, 9, 9), "no majority", "two honest, two liars alike" },
+    { lab(8), "timeout", "only a silent server" },
+    { "no-such-host.invalid nor-this.invalid", "resolve", "no name resolves" },
+}
+for _, case in ipairs(failures) do
+    local r, message = Rizi.QueryNTPServers(case[1], 200)
+    check.equal(r, nil, case[3] .. " gives nil")
+    check.equal(type(message) == "string" and message:sub(1, #case[2]), case[2],
+        case[3] .. ": " .. tostring(message))
+end
+
+local too_many = {}
+for i = 1, 33 do too_many[i] = "127.0.0.1" end
+for _, bad in ipairs({ {}, "", " , ", too_many, { 1 }, { "[::1" }, "a b:0" }) do
+    check.raises(function() local r = Rizi.QueryNTPServers(bad) return r end, "bad argument #1",
+        "QueryNTPServers(" .. tostring(type(bad) == "table" and #bad or bad) .. ")")
+end
+check.done()

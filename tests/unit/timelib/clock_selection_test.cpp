@@ -1,0 +1,75 @@
+// Clock selection over correctness intervals: who agrees, the common part, the offset.
+#include "timelib/clock_selection.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(SelectSources, LargestOverlapMedianInsideAndMajority) {
+    const struct {
+        const char* what;
+        std::vector<timelib::SourceInterval> sources;
+        const char* agrees; // one letter a source: y agrees, n does not
+        double offset;
+        double low, high;
+        bool majority;
+    } cases[] = {
+        {"three honest, liars by an hour and by 2 minutes",
+         {{0.0010, 0.01}, {0.0012, 0.01}, {0.0009, 0.01}, {3600, 0.01}, {-120, 0.01}},
+         "yyynn",
+         0.0010,
+         -0.0088,
+         0.0109,
+         true},
+        {"two honest and two liars alike: no majority",
+         {{0, 0.01}, {0, 0.01}, {3600, 0.01}, {3600, 0.01}},
+         "yynn",
+         0,
+         -0.01,
+         0.01,
+         false},
+        {"one source", {{2.5, 0.1}}, "y", 2.5, 2.4, 2.6, true},
+        {"touching intervals share their end", {{0, 1}, {2, 1}}, "yy", 1, 1, 1, true},
+        {"the median held inside the common part",
+         {{0, 10}, {9, 1}, {9.5, 1}},
+         "yyy",
+         9,
+         8.5,
+         10,
+         true},
+        {"even count: the mean of the middle two",
+         {{1, 5}, {2, 5}, {3, 5}, {4, 5}},
+         "yyyy",
+         2.5,
+         -1,
+         6,
+         true},
+        {"a wide interval joins either side; the first set wins",
+         {{-1, 0.5}, {1, 0.5}, {0, 2}},
+         "yny",
+         -0.5,
+         -1.5,
+         -0.5,
+         true},
+    };
+    for (const auto& c : cases) {
+        const int n = static_cast<int>(c.sources.size());
+        const timelib::Selection s = timelib::SelectSources(c.sources.data(), n);
+        std::string agrees;
+        for (int i = 0; i < n; ++i)
+            agrees += s.agrees[i] ? 'y' : 'n';
+        EXPECT_EQ(agrees, c.agrees) << c.what;
+        EXPECT_EQ(s.agree, static_cast<int>(std::count(agrees.begin(), agrees.end(), 'y')))
+            << c.what;
+        EXPECT_NEAR(s.offset, c.offset, 1e-9) << c.what;
+        EXPECT_NEAR(s.low, c.low, 1e-9) << c.what;
+        EXPECT_NEAR(s.high, c.high, 1e-9) << c.what;
+        EXPECT_EQ(timelib::IsMajority(s.agree, n), c.majority) << c.what;
+    }
+    EXPECT_EQ(timelib::SelectSources(nullptr, 0).agree, 0);
+}
+
+} // namespace
