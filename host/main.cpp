@@ -25,7 +25,8 @@ Commands:
   -e CODE [ARGS]          runs CODE the same way
   query SERVER...         measures each NTP server with Rizi.QueryNTP: address, stratum,
                           offset and delay in milliseconds, leap, reference ID, or why not;
-                          fails unless every server answered
+                          for several, all at once and the verdict of Rizi.QueryNTPServers
+                          last; fails unless every server answered
 
 Scripts also see a global table host, the host's side of the interface:
   host.Info()             {name, version, author, luaVersion, sdkVersion} from the exports

@@ -3,23 +3,44 @@
 namespace host {
 namespace {
 
-// Server, address, stratum, offset and delay in milliseconds, leap, reference ID; or the
-// message of a server that gave no time.
+// Per server: server, address, stratum, offset and delay in milliseconds, leap, reference ID;
+// or the message of a server that gave no time. For several servers the verdict follows.
 const char* const QueryChunk = R"lua(
 local leap_names = { [0] = "no-leap", "add-leap", "del-leap" }
-local failed = 0
-for _, server in ipairs({ ... }) do
-    local t, message = Rizi.QueryNTP(server)
-    if t then
+local servers = { ... }
+
+local function line(server, t, message)
+    if t and t.offset then
         print(string.format("%-24s %-16s s%-2d offset %+.3f ms  delay %.3f ms  %s  ref %s",
             server, t.address, t.stratum, t.offset * 1000, t.delay * 1000,
             leap_names[t.leap] or tostring(t.leap), t.referenceId))
     else
         print(string.format("%-24s %s", server, message))
-        failed = failed + 1
     end
+    return t and t.offset ~= nil
 end
-return failed == 0
+
+if #servers == 1 then
+    return line(servers[1], Rizi.QueryNTP(servers[1]))
+end
+-- Several: one round trip to all, their lines, then the verdict.
+local all = true
+local r, message = Rizi.QueryNTPServers(servers)
+if not r then
+    for _, server in ipairs(servers) do
+        all = line(server, Rizi.QueryNTP(server)) and all
+    end
+    print("verdict: " .. message)
+    return all
+end
+local agreeing = {}
+for _, s in ipairs(r.sources) do
+    all = line(s.server, s, s.message) and all
+    if s.verdict == "agrees" then agreeing[#agreeing + 1] = s.server end
+end
+print(string.format("verdict: %d of %d agree (%s), offset %+.3f ms +/- %.3f ms",
+    r.agree, r.answered, table.concat(agreeing, ", "), r.offset * 1000, r.error * 1000))
+return all
 )lua";
 
 } // namespace

@@ -9,8 +9,9 @@
 
 namespace host {
 
-// The job that measures each server with Rizi.QueryNTP and prints a line for it; it fails
-// (and the host exits with ExitFailure) unless every server answered.
+// The job that measures each server (Rizi.QueryNTP; several at once with
+// Rizi.QueryNTPServers, whose verdict it prints last) and prints a line for it; it fails (and
+// the host exits with ExitFailure) unless every server answered.
 LuaJob QueryJob(const std::vector<std::string>& servers);
 
 } // namespace host

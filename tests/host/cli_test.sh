@@ -136,6 +136,8 @@ plugin_cases() {
 query_cases() {
     expect 0 "127.0.0.1                127.0.0.1        s8  offset " --plugin "$plugin" query 127.0.0.1
     expect 1 "127.0.0.1:12304          kiss RATE" --plugin "$plugin" query 127.0.0.1 127.0.0.1:12304
+    expect 0 "verdict: 2 of 3 agree (127.0.0.1, 127.0.0.1:12301), offset " \
+        --plugin "$plugin" query 127.0.0.1 127.0.0.1:12301 127.0.0.1:12309
 }
 
 case $group in
