@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t DocumentBytes = 4560;
+constexpr std::int32_t DocumentBytes = 7177;
 // The document of the first four actions, which the added actions follow in both parts.
 constexpr std::size_t FirstFourBytes = 2757;
 constexpr std::uint32_t FirstFourCrc = 0xE0FBBE31u;
@@ -230,7 +230,7 @@ TEST_F(ActionDocument, Form) {
     for (std::size_t at; (at = doc.find("\r\n", from)) != std::string::npos; from = at + 2)
         lines.push_back(doc.substr(from, at - from));
     lines.push_back(doc.substr(from));
-    EXPECT_EQ(lines.size(), 150u);
+    EXPECT_EQ(lines.size(), 202u);
     std::size_t defaults = 0;
     for (const std::string& line : lines) {
         EXPECT_FALSE(line.empty());
@@ -239,7 +239,7 @@ TEST_F(ActionDocument, Form) {
         EXPECT_EQ(line.find("/>"), std::string::npos) << line;
         defaults += line == "<Default></Default>" ? 1 : 0;
     }
-    EXPECT_EQ(defaults, 12u);
+    EXPECT_EQ(defaults, 16u);
     for (unsigned char ch : doc)
         EXPECT_LT(ch, 0x80);
 }
@@ -264,7 +264,7 @@ std::string ExpectedTree() {
         t += std::string(static_cast<std::size_t>(2 * depth), ' ') + name + "\n";
     };
     // The number of arguments of each action, in document order.
-    const int arguments[] = {0, 0, 2, 2, 2};
+    const int arguments[] = {0, 0, 2, 2, 2, 2, 0};
     for (int args : arguments) {
         line(1, "Action");
         for (const char* n : {"Name", "Description", "ReturnValueType"})
@@ -365,18 +365,27 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
         {"/*/Action[5]//Arg[2]/Type", "number"},
         {"/*/Action[5]//Arg[2]/Required", "0"},
         {"/*/Action[5]//Arg[2]/EasyMode/DataType", "number"},
+        {"/*/Action[6]/Name", "Rizi.QueryNTPServers"},
+        {"/*/Action[6]/ReturnValueType", "table"},
+        {"/*/Action[6]//Arg[1]/Name", "Servers"},
+        {"/*/Action[6]//Arg[1]/Required", "1"},
+        {"/*/Action[6]//Arg[2]/Name", "Timeout"},
+        {"/*/Action[6]//Arg[2]/Type", "number"},
+        {"/*/Action[6]//Arg[2]/Required", "0"},
+        {"/*/Action[7]/Name", "Rizi.Now"},
+        {"/*/Action[7]/ReturnValueType", "number"},
         // The added actions say what they do and what they return.
         {"string(count(/*/Action[position() > 4]/Description[text()] | "
          "/*/Extended/Action[position() > 4]/ReturnValueDescription[text()]))",
-         "2"},
+         "6"},
         // Every Default, and every Example and Note of the first four, is empty; every
         // Constraints is "none".
         {"concat(//Example, //Note, //Default)", ""},
         {"string(count(/*/Extended/Action[position() <= 4]//Example[text()] | "
          "/*/Extended/Action[position() <= 4]//Note[text()] | //Default[text()]))",
          "0"},
-        {"string(count(//Constraints[. = 'none']))", "6"},
-        {"string(count(//Action/Arguments/Arg/Default))", "6"},
+        {"string(count(//Constraints[. = 'none']))", "8"},
+        {"string(count(//Action/Arguments/Arg/Default))", "8"},
     };
     for (const auto& t : texts) {
         const std::string expr =
