@@ -25,20 +25,23 @@ local cases = {
     { lab(1, 12, 11), "aaa", 3, "one holding its answer 50 ms" },
 }
 for _, case in ipairs(cases) do
-    local r, message = Rizi.QueryNTPServers(case[1], 1000)
+    local r, message = check.least_delay(Rizi.QueryNTPServers, case[1], 1000)
     if check.truthy(r, case[4] .. ": " .. tostring(message)) then
         check.equal(verdicts(r), case[2], case[4] .. ": verdicts")
         check.equal(r.agree, case[3], case[4] .. ": agree")
         check.equal(r.asked, 5 - (#case[2] == 3 and 2 or 0), case[4] .. ": asked")
-        check.near(r.offset, 0, 0.001, case[4] .. ": offset of the honest")
+        check.near(r.offset, 0, 0.001 + check.timing_slack, case[4] .. ": offset of the honest")
         check.truthy(r.error >= 0 and r.error <= r.rootDistance, case[4] .. ": error bound")
         check.near(r.time, os.time(), 2, case[4] .. ": time")
         local failed = r.sources[3]
         if failed.verdict == "failed" then
             check.equal(failed.message:sub(1, 7), "timeout", case[4] .. ": the silent one's message")
         end
+        -- Now holds the best measurement so far, carried forward: the true time still.
+        local fresh = Rizi.QueryNTPServers(case[1], 1000)
         local now, bound = Rizi.Now()
-        check.near(now, r.time, 0.05, case[4] .. ": Now follows the verdict")
+        check.near(now, fresh and fresh.time or 0, 0.01 + check.timing_slack,
+            case[4] .. ": Now agrees with a fresh verdict")
         check.truthy(bound < 0.01, case[4] .. ": Now's bound")
     end
 end
