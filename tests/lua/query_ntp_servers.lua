@@ -25,7 +25,7 @@ local cases = {
     { lab(1, 12, 11), "aaa", 3, "one holding its answer 50 ms" },
 }
 for _, case in ipairs(cases) do
-    local r, message = check.least_delay(Rizi.QueryNTPServers, case[1], 1000)
+    local r, message = check.least_delay(Rizi.QueryNTPServers, case[1], 300)
     if check.truthy(r, case[4] .. ": " .. tostring(message)) then
         check.equal(verdicts(r), case[2], case[4] .. ": verdicts")
         check.equal(r.agree, case[3], case[4] .. ": agree")
@@ -38,7 +38,7 @@ for _, case in ipairs(cases) do
             check.equal(failed.message:sub(1, 7), "timeout", case[4] .. ": the silent one's message")
         end
         -- Now holds the best measurement so far, carried forward: the true time still.
-        local fresh = Rizi.QueryNTPServers(case[1], 1000)
+        local fresh = Rizi.QueryNTPServers(case[1], 300)
         local now, bound = Rizi.Now()
         check.near(now, fresh and fresh.time or 0, 0.01 + check.timing_slack,
             case[4] .. ": Now agrees with a fresh verdict")
