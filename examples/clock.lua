@@ -1,5 +1,6 @@
 -- Asks a time server for the time twice, over SNTP (UDP 123) and over the RFC 868 Time
--- Protocol (TCP 37), prints both answers and how far this machine's clock is from the server.
+-- Protocol (TCP 37), prints both answers and how far this machine's clock is from the server;
+-- then measures that to the microsecond with an NTPv4 exchange (Rizi.QueryNTP).
 --
 --   rizi-host run examples/clock.lua SERVER [TIMEOUT_MS]
 --
@@ -96,6 +97,19 @@ local after_ts = os.time()
 local ts_seconds = show("Time Protocol, RFC 868 (TCP port 37):", ts)
 show_offset("RFC 868", ts_seconds, after_ts)
 
-if ntp == nil and ts == nil then
+print()
+
+local measured, why = Rizi.QueryNTP(server, timeout_ms)
+print("NTPv4 measurement (UDP port 123):")
+if measured then
+    print(string.format("  offset %+.6f s, delay %.6f s, stratum %d, from %s",
+        measured.offset, measured.delay, measured.stratum, measured.address))
+    print(string.format("  this machine's clock is %.3f ms %s the server", math.abs(measured.offset)
+        * 1000, measured.offset > 0 and "behind" or "ahead of"))
+else
+    print("  " .. why)
+end
+
+if ntp == nil and ts == nil and measured == nil then
     os.exit(1)
 end
