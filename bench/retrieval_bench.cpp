@@ -1,15 +1,19 @@
 // What one retrieval costs against the loopback servers of scripts/servers.sh: a call of
-// Rizi.RetrieveNTPTime and of Rizi.RetrieveTSTime made from Lua through the real plug-in
-// (loaded and registered as a host does it), next to a minimal blocking client of the same
-// protocol built into this program (a fresh socket per query, the same request bytes), which
-// marks the floor that the network and the server set. Then what waiting on a server that never
-// answers costs: CPU time over wall time.
+// Rizi.RetrieveNTPTime, Rizi.RetrieveTSTime and Rizi.QueryNTP made from Lua through the real
+// plug-in (loaded and registered as a host does it), next to a minimal blocking client of the
+// same protocol built into this program (a fresh socket per query, the same request), which
+// marks the floor that the network and the server set. Then how well Rizi.QueryNTP measures a
+// server that serves this machine's own clock, next to the NTP clients of Debian (ntpdig,
+// python3-ntplib) in the same run; what waiting on a server that never answers costs (CPU time
+// over wall time).
 //
 // Usage: rizi-bench-retrieval [--plugin PATH] [--server ADDRESS] [--silent ADDRESS] [--calls N]
+//                             [--samples N]
 // The silent address needs nothing on UDP port 123; this program listens on its TCP port 37
 // itself (never accepting, never sending), which needs root or a private network namespace.
 #include "host/plugin_library.h"
 #include "platform/cpu_time.h"
+#include "platform/random.h"
 #include "platform/socket.h"
 #include "timelib/lua_api.h"
 
@@ -30,13 +34,24 @@ constexpr std::uint16_t NtpPort = 123;
 constexpr std::uint16_t TimePort = 37;
 constexpr std::int32_t ReplyWaitMs = 2000; // how long the C clients wait before giving up
 constexpr std::uint32_t NtpEpochOffset = 2208988800u;
+constexpr double TargetRatio = 1.5; // the most a call may cost over what it is measured against
 
 struct Options {
     std::string plugin = host::DefaultPluginPath();
     std::string server = "127.0.0.1";
     std::string silent = "127.0.0.3";
     int calls = 2000;
+    int samples = 20; // queries per client for the accuracy lines
 };
+
+// The value below which a fraction q of the values lie (the nearest rank); 0 for none.
+double Quantile(std::vector<double> values, double q) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
+    return values[at];
+}
 
 // Wall-clock samples of single calls, and the CPU time per call of a separate run of them.
 struct Series {
@@ -44,14 +59,13 @@ struct Series {
     double cpu_seconds_per_call = 0;
     int failed = 0;
 
-    double Quantile(double q) const {
-        if (seconds.empty())
-            return 0;
-        std::vector<double> sorted = seconds;
-        std::sort(sorted.begin(), sorted.end());
-        const auto at = static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
-        return sorted[at];
-    }
+    double Quantile(double q) const { return ::Quantile(seconds, q); }
+};
+
+// What one NTP client measured in one exchange, in seconds.
+struct NtpSample {
+    double offset;
+    double delay;
 };
 
 // One timed call; adds its wall time to the series and counts a failure.
@@ -112,6 +126,60 @@ bool CSntpQuery(std::uint32_t address) {
     return ok;
 }
 
+std::uint64_t ReadBigEndian64(const std::uint8_t* at) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i)
+        value = value << 8 | at[i];
+    return value;
+}
+
+// This machine's clock as an NTP timestamp (seconds since 1900 and a 32-bit binary fraction).
+std::uint64_t NtpNow() {
+    const std::int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+    const auto seconds = static_cast<std::uint64_t>(ns / 1000000000) + NtpEpochOffset;
+    const auto fraction = (static_cast<std::uint64_t>(ns % 1000000000) << 32) / 1000000000u;
+    return seconds << 32 | fraction;
+}
+
+// The difference of two NTP timestamps in seconds; right when they lie within 68 years.
+double NtpSeconds(std::uint64_t later, std::uint64_t earlier) {
+    return static_cast<double>(static_cast<std::int64_t>(later - earlier)) / 4294967296.0;
+}
+
+// One NTPv4 exchange, blocking: the plug-in's request (version 4, a random nonce as the
+// transmit time), a reply that must echo the nonce, then offset and delay from the server's
+// two timestamps and this machine's clock read before the send and after the receive.
+bool CNtpQuery(std::uint32_t address, std::int32_t wait_ms, NtpSample* sample) {
+    const platform::SocketHandle s = platform::OpenSocket(platform::SocketType::Datagram);
+    if (s == platform::InvalidSocket)
+        return false;
+    std::uint8_t request[48] = {0x23}; // leap 0, version 4, mode 3 (client)
+    bool ok = false;
+    std::uint8_t reply[2048];
+    std::uint32_t from_address = 0;
+    std::uint16_t from_port = 0;
+    if (platform::RandomBytes(request + 40, 8)) {
+        const std::uint64_t t1 = NtpNow();
+        if (platform::SendTo(s, request, 48, address, NtpPort) == 48 &&
+            platform::WaitReadable(s, wait_ms) == 1) {
+            const std::int32_t n =
+                platform::RecvFrom(s, reply, sizeof reply, &from_address, &from_port);
+            const std::uint64_t t4 = NtpNow();
+            ok = n >= 48 && (reply[0] & 7) == 4 && std::memcmp(reply + 24, request + 40, 8) == 0;
+            if (ok && sample != nullptr) {
+                const std::uint64_t t2 = ReadBigEndian64(reply + 32);
+                const std::uint64_t t3 = ReadBigEndian64(reply + 40);
+                *sample = {(NtpSeconds(t2, t1) + NtpSeconds(t3, t4)) / 2,
+                           NtpSeconds(t4, t1) - NtpSeconds(t3, t2)};
+            }
+        }
+    }
+    platform::CloseSocket(s);
+    return ok;
+}
+
 // One RFC 868 exchange, blocking: connect, read until four bytes or the server's close.
 bool CTimeQuery(std::uint32_t address) {
     const platform::SocketHandle s = platform::OpenSocket(platform::SocketType::Stream);
@@ -162,9 +230,18 @@ class LuaHost {
     }
 
     // Calls a prepared function; true when it returned a table.
-    bool Call(int ref) {
+    bool Call(int ref) { return Call(ref, nullptr); }
+
+    // The same, also reading the table's offset and delay into sample when it has them.
+    bool Call(int ref, NtpSample* sample) {
         lua_rawgeti(L_, LUA_REGISTRYINDEX, ref);
-        const bool ok = lua_pcall(L_, 0, 1, 0) == 0 && lua_istable(L_, -1);
+        bool ok = lua_pcall(L_, 0, 1, 0) == 0 && lua_istable(L_, -1); // stack: result
+        if (ok && sample != nullptr) {
+            lua_getfield(L_, 1, "offset"); // stack: result, offset
+            lua_getfield(L_, 1, "delay");  // stack: result, offset, delay
+            ok = lua_isnumber(L_, 2) && lua_isnumber(L_, 3);
+            *sample = {lua_tonumber(L_, 2), lua_tonumber(L_, 3)};
+        }
         lua_settop(L_, 0);
         return ok;
     }
@@ -174,34 +251,147 @@ class LuaHost {
 };
 
 void PrintSeries(const char* protocol, const char* client, const Series& s) {
-    std::printf("%-8s %-28s %9.1f us %9.1f us %9.1f us %7d\n", protocol, client,
+    std::printf("%-8s %-32s %9.1f us %9.1f us %9.1f us %7d\n", protocol, client,
                 s.Quantile(0.5) * 1e6, s.Quantile(0.99) * 1e6, s.cpu_seconds_per_call * 1e6,
                 s.failed);
 }
 
-// Lua and C calls alternate, so that both see the same state of the machine and the servers.
-template <class CCall>
-void CompareProtocol(const char* protocol, const char* lua_name, LuaHost& lua, int lua_ref,
-                     CCall c_call, int calls) {
-    Series lua_series, c_series;
+// A ratio of medians, and whether it meets its target where it has one (target 0: none).
+void PrintRatio(const char* protocol, const char* what, double ratio, double target) {
+    std::printf("%-8s %-32s %9.2f x", protocol, what, ratio);
+    if (target > 0)
+        std::printf("    target at most %.1f x: %s", target, ratio <= target ? "met" : "missed");
+    std::printf("\n");
+}
+
+// The median seconds of two kinds of call.
+struct Medians {
+    double first;
+    double second;
+
+    double Ratio() const { return first / second; }
+};
+
+// Two kinds of call take turns, so that both see the same state of the machine and the
+// servers. Prints a line for each.
+template <class FirstCall, class SecondCall>
+Medians CompareCalls(const char* protocol, const char* first_name, FirstCall first,
+                     const char* second_name, SecondCall second, int calls) {
+    Series first_series, second_series;
     for (int i = 0; i < calls / 20 + 1; ++i) { // warm-up: caches, the servers' first answers
-        lua.Call(lua_ref);
-        c_call();
+        first();
+        second();
     }
     for (int i = 0; i < calls; ++i) {
         // Each goes first every other round, so neither profits from following the other.
         if (i % 2 == 0)
-            Measure(lua_series, [&] { return lua.Call(lua_ref); });
-        Measure(c_series, c_call);
+            Measure(first_series, first);
+        Measure(second_series, second);
         if (i % 2 != 0)
-            Measure(lua_series, [&] { return lua.Call(lua_ref); });
+            Measure(first_series, first);
     }
-    lua_series.cpu_seconds_per_call = CpuSecondsPerCall([&] { return lua.Call(lua_ref); }, calls);
-    c_series.cpu_seconds_per_call = CpuSecondsPerCall(c_call, calls);
-    PrintSeries(protocol, lua_name, lua_series);
-    PrintSeries(protocol, "blocking C client", c_series);
-    std::printf("%-8s %-28s %9.2f x\n", protocol, "Lua / C, median",
-                lua_series.Quantile(0.5) / c_series.Quantile(0.5));
+    first_series.cpu_seconds_per_call = CpuSecondsPerCall(first, calls);
+    second_series.cpu_seconds_per_call = CpuSecondsPerCall(second, calls);
+    PrintSeries(protocol, first_name, first_series);
+    PrintSeries(protocol, second_name, second_series);
+    return {first_series.Quantile(0.5), second_series.Quantile(0.5)};
+}
+
+// The lines a shell command writes to its standard output; none when it cannot run.
+std::vector<std::string> CommandLines(const std::string& command) {
+    std::vector<std::string> lines;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return lines;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr)
+        lines.emplace_back(line);
+    pclose(pipe);
+    return lines;
+}
+
+// ntpdig (Debian ntpsec-ntpdig), one process per query as people run it. Its debug output
+// holds T2 - T1 and T3 - T4, which give offset and delay.
+std::vector<NtpSample> NtpdigSamples(const std::string& server, int count) {
+    std::vector<NtpSample> samples;
+    for (int i = 0; i < count; ++i) {
+        for (const std::string& line : CommandLines("ntpdig -d -t 1 " + server + " 2>&1")) {
+            double t21 = 0, t34 = 0;
+            if (std::sscanf(line.c_str(), " rec-org t21: %lf xmt-dst t34: %lf", &t21, &t34) == 2)
+                samples.push_back({(t21 + t34) / 2, t21 - t34});
+        }
+    }
+    return samples;
+}
+
+// python3-ntplib (Debian): every query from one interpreter, as a program makes them, after
+// one more that loads what the first needs. Debian's own interpreter, which the package is
+// installed for: a python3 earlier in PATH may not see it.
+std::vector<NtpSample> NtplibSamples(const std::string& server, int count) {
+    const std::string command = "/usr/bin/python3 -c \"import ntplib\n"
+                                "c = ntplib.NTPClient()\n"
+                                "for i in range(" +
+                                std::to_string(count + 1) +
+                                "):\n"
+                                "    try:\n"
+                                "        r = c.request('" +
+                                server +
+                                "', version=4, timeout=1)\n"
+                                "    except Exception:\n"
+                                "        continue\n"
+                                "    if i:\n"
+                                "        print(r.offset, r.delay)\" 2>/dev/null";
+    std::vector<NtpSample> samples;
+    for (const std::string& line : CommandLines(command)) {
+        NtpSample sample{};
+        if (std::sscanf(line.c_str(), "%lf %lf", &sample.offset, &sample.delay) == 2)
+            samples.push_back(sample);
+    }
+    return samples;
+}
+
+// The median and spread (90th less 10th percentile) of the offsets and delays one client
+// measured, and how many of its queries were answered; n/a when none was.
+void PrintAccuracy(const char* client, const std::vector<NtpSample>& samples, int asked) {
+    if (samples.empty()) {
+        std::printf("%-8s %-32s %12s   (not installed, or no answer)\n", "NTPv4", client, "n/a");
+        return;
+    }
+    std::vector<double> offsets, delays;
+    for (const NtpSample& sample : samples) {
+        offsets.push_back(sample.offset);
+        delays.push_back(sample.delay);
+    }
+    const auto spread = [](const std::vector<double>& v) {
+        return Quantile(v, 0.9) - Quantile(v, 0.1);
+    };
+    std::printf("%-8s %-32s %9.1f us %9.1f us %9.1f us %9.1f us %4zu/%d\n", "NTPv4", client,
+                Quantile(offsets, 0.5) * 1e6, spread(offsets) * 1e6, Quantile(delays, 0.5) * 1e6,
+                spread(delays) * 1e6, samples.size(), asked);
+}
+
+// What Rizi.QueryNTP, the minimal client and Debian's NTP clients measure against a server
+// that serves this machine's own clock, so that the true offset is 0.
+void CompareAccuracy(LuaHost& lua, const Options& options, std::uint32_t server) {
+    std::printf("accuracy against %s, which serves this machine's clock (the true offset is 0)\n"
+                "%d queries per client: medians, and spread = 90th less 10th percentile\n",
+                options.server.c_str(), options.samples);
+    std::printf("%-8s %-32s %12s %12s %12s %12s %7s\n", "protocol", "client", "offset", "spread",
+                "delay", "spread", "answers");
+    const int ref = lua.Prepare("QueryNTP", options.server, 1000);
+    std::vector<NtpSample> lua_samples, c_samples;
+    for (int i = 0; i < options.samples; ++i) {
+        NtpSample sample{};
+        if (lua.Call(ref, &sample))
+            lua_samples.push_back(sample);
+        if (CNtpQuery(server, ReplyWaitMs, &sample))
+            c_samples.push_back(sample);
+    }
+    PrintAccuracy("Rizi.QueryNTP (Lua)", lua_samples, options.samples);
+    PrintAccuracy("blocking C client", c_samples, options.samples);
+    PrintAccuracy("ntpdig", NtpdigSamples(options.server, options.samples), options.samples);
+    PrintAccuracy("python3-ntplib", NtplibSamples(options.server, options.samples),
+                  options.samples);
 }
 
 // Five calls against a server that never answers: each should last its whole limit and use
@@ -217,7 +407,7 @@ void WaitOnSilence(const char* protocol, const char* lua_name, LuaHost& lua, int
     double wall = 0;
     for (double s : series.seconds)
         wall += s;
-    std::printf("%-8s %-28s %d calls, %6.1f to %6.1f ms each, CPU %6.2f ms in all = %.2f%% of "
+    std::printf("%-8s %-32s %d calls, %6.1f to %6.1f ms each, CPU %6.2f ms in all = %.2f%% of "
                 "wall time%s\n",
                 protocol, lua_name, Calls, series.Quantile(0) * 1e3, series.Quantile(1) * 1e3,
                 cpu * 1e3, 100 * cpu / wall, series.failed != 0 ? " (some got an answer!)" : "");
@@ -237,6 +427,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.silent = value;
         else if (word == "--calls")
             options.calls = std::max(1, std::atoi(value.c_str()));
+        else if (word == "--samples")
+            options.samples = std::max(1, std::atoi(value.c_str()));
         else
             return false;
     }
@@ -249,7 +441,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: rizi-bench-retrieval [--plugin PATH] [--server ADDRESS] "
-                             "[--silent ADDRESS] [--calls N]\n");
+                             "[--silent ADDRESS] [--calls N] [--samples N]\n");
         return 2;
     }
     host::PluginLibrary plugin;
@@ -269,16 +461,25 @@ int main(int argc, char** argv) {
 
     std::printf("%d calls each against %s, Lua and C alternating\n", options.calls,
                 options.server.c_str());
-    std::printf("%-8s %-28s %12s %12s %12s %7s\n", "protocol", "client", "median", "p99",
+    std::printf("%-8s %-32s %12s %12s %12s %7s\n", "protocol", "client", "median", "p99",
                 "CPU/call", "failed");
-    CompareProtocol(
-        "SNTP", "Rizi.RetrieveNTPTime (Lua)", lua,
-        lua.Prepare("RetrieveNTPTime", options.server, 1000), [&] { return CSntpQuery(server); },
-        options.calls);
-    CompareProtocol(
-        "RFC 868", "Rizi.RetrieveTSTime (Lua)", lua,
-        lua.Prepare("RetrieveTSTime", options.server, 1000), [&] { return CTimeQuery(server); },
-        options.calls);
+    const int sntp_ref = lua.Prepare("RetrieveNTPTime", options.server, 1000);
+    Medians medians = CompareCalls(
+        "SNTP", "Rizi.RetrieveNTPTime (Lua)", [&] { return lua.Call(sntp_ref); },
+        "blocking C client", [&] { return CSntpQuery(server); }, options.calls);
+    PrintRatio("SNTP", "Lua / C, median", medians.Ratio(), 0);
+    const int time_ref = lua.Prepare("RetrieveTSTime", options.server, 1000);
+    medians = CompareCalls(
+        "RFC 868", "Rizi.RetrieveTSTime (Lua)", [&] { return lua.Call(time_ref); },
+        "blocking C client", [&] { return CTimeQuery(server); }, options.calls);
+    PrintRatio("RFC 868", "Lua / C, median", medians.Ratio(), 0);
+    const int ntp_ref = lua.Prepare("QueryNTP", options.server, 1000);
+    medians = CompareCalls(
+        "NTPv4", "Rizi.QueryNTP (Lua)", [&] { return lua.Call(ntp_ref); }, "blocking C client",
+        [&] { return CNtpQuery(server, ReplyWaitMs, nullptr); }, options.calls);
+    PrintRatio("NTPv4", "Lua / C, median", medians.Ratio(), TargetRatio);
+
+    CompareAccuracy(lua, options, server);
 
     std::printf("silent server %s, limit 200 ms\n", options.silent.c_str());
     WaitOnSilence("SNTP", "Rizi.RetrieveNTPTime (Lua)", lua,
@@ -294,5 +495,7 @@ int main(int argc, char** argv) {
                     options.silent.c_str(), TimePort);
     }
     platform::CloseSocket(listener);
+    WaitOnSilence("NTPv4", "Rizi.QueryNTP (Lua)", lua,
+                  lua.Prepare("QueryNTP", options.silent, 200));
     return 0;
 }
