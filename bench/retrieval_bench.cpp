@@ -5,12 +5,15 @@
 // marks the floor that the network and the server set. Then how well Rizi.QueryNTP measures a
 // server that serves this machine's own clock, next to the NTP clients of Debian (ntpdig,
 // python3-ntplib) in the same run; what waiting on a server that never answers costs (CPU time
-// over wall time).
+// over wall time); and, when the plug-in has Rizi.QueryNTPServers, five servers in one call
+// against one server in one call, and five of which some hold their answers.
 //
 // Usage: rizi-bench-retrieval [--plugin PATH] [--server ADDRESS] [--silent ADDRESS] [--calls N]
 //                             [--samples N]
 // The silent address needs nothing on UDP port 123; this program listens on its TCP port 37
 // itself (never accepting, never sending), which needs root or a private network namespace.
+// The five servers are chronyd on 127.0.0.11 to 127.0.0.15 (bench/extra_servers.sh); this
+// program starts them when they do not answer, and stops them again at its end.
 #include "host/plugin_library.h"
 #include "platform/cpu_time.h"
 #include "platform/random.h"
@@ -35,6 +38,16 @@ constexpr std::uint16_t TimePort = 37;
 constexpr std::int32_t ReplyWaitMs = 2000; // how long the C clients wait before giving up
 constexpr std::uint32_t NtpEpochOffset = 2208988800u;
 constexpr double TargetRatio = 1.5; // the most a call may cost over what it is measured against
+
+// The servers of Rizi.QueryNTPServers: five chronyd (bench/extra_servers.sh), and the NTP
+// lab's server that holds each request 50 ms before it answers (scripts/servers.sh).
+const char* const ExtraServers[] = {"127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14",
+                                    "127.0.0.15"};
+constexpr const char* HeldServer = "127.0.0.1:12312";
+constexpr double HeldMs = 50;
+// Also held, 20 ms, and 2.5 s ahead (outvoted): with both, waiting in turn would last 70 ms.
+constexpr const char* ShorterHeldServer = "127.0.0.1:12302";
+constexpr double ShorterHeldMs = 20;
 
 struct Options {
     std::string plugin = host::DefaultPluginPath();
@@ -180,6 +193,52 @@ bool CNtpQuery(std::uint32_t address, std::int32_t wait_ms, NtpSample* sample) {
     return ok;
 }
 
+// NTPv4 exchanges with several servers at once, as a minimal client of several makes them: a
+// fresh socket and nonce for each, every request sent, then one wait over the sockets still
+// waiting until each has its reply. True when every server answered.
+bool CNtpQueryAll(const std::vector<std::uint32_t>& addresses) {
+    struct Exchange {
+        platform::SocketHandle socket;
+        std::uint8_t request[48];
+    };
+    std::vector<Exchange> exchanges(addresses.size(), Exchange{platform::InvalidSocket, {0x23}});
+    bool ok = true;
+    for (std::size_t i = 0; i < addresses.size() && ok; ++i) {
+        Exchange& e = exchanges[i];
+        e.socket = platform::OpenSocket(platform::SocketType::Datagram);
+        ok = e.socket != platform::InvalidSocket && platform::SetNonBlocking(e.socket, true) &&
+             platform::RandomBytes(e.request + 40, 8) &&
+             platform::SendTo(e.socket, e.request, 48, addresses[i], NtpPort) == 48;
+    }
+    std::vector<Exchange*> waiting;
+    for (Exchange& e : exchanges)
+        waiting.push_back(&e);
+    std::vector<platform::SocketHandle> sockets;
+    while (ok && !waiting.empty()) {
+        sockets.clear();
+        for (const Exchange* e : waiting)
+            sockets.push_back(e->socket);
+        ok = platform::WaitAnyReadable(sockets.data(), static_cast<int>(sockets.size()),
+                                       ReplyWaitMs) == 1;
+        // Each socket read once without waiting: a reply that echoes its nonce ends it.
+        for (auto it = waiting.begin(); ok && it != waiting.end();) {
+            std::uint8_t reply[2048];
+            std::uint32_t from_address = 0;
+            std::uint16_t from_port = 0;
+            const std::int32_t n =
+                platform::RecvFrom((*it)->socket, reply, sizeof reply, &from_address, &from_port);
+            if (n >= 48 && (reply[0] & 7) == 4 &&
+                std::memcmp(reply + 24, (*it)->request + 40, 8) == 0)
+                it = waiting.erase(it);
+            else
+                ++it;
+        }
+    }
+    for (const Exchange& e : exchanges)
+        platform::CloseSocket(e.socket);
+    return ok;
+}
+
 // One RFC 868 exchange, blocking: connect, read until four bytes or the server's close.
 bool CTimeQuery(std::uint32_t address) {
     const platform::SocketHandle s = platform::OpenSocket(platform::SocketType::Stream);
@@ -215,18 +274,34 @@ class LuaHost {
         return true;
     }
 
+    // Whether table Rizi holds a function of that name: plug-ins of other versions may not.
+    bool Has(const char* name) {
+        lua_getglobal(L_, "Rizi"); // stack: Rizi
+        if (!lua_istable(L_, -1)) {
+            lua_settop(L_, 0);
+            return false;
+        }
+        lua_getfield(L_, -1, name); // stack: Rizi, function
+        const bool found = lua_isfunction(L_, -1);
+        lua_settop(L_, 0);
+        return found;
+    }
+
     // A Lua function of no arguments that calls Rizi.<name>(server, limit) and returns its
     // value; kept in the registry under the returned reference.
     int Prepare(const char* name, const std::string& server, int limit) {
-        const std::string chunk = std::string("local f, server, limit = Rizi.") + name +
-                                  ", ...\nreturn function() return f(server, limit) end";
-        if (luaL_loadstring(L_, chunk.c_str()) != 0)
-            return LUA_NOREF;
-        lua_pushstring(L_, server.c_str());
-        lua_pushinteger(L_, limit);
-        if (lua_pcall(L_, 2, 1, 0) != 0)
-            return LUA_NOREF;
-        return luaL_ref(L_, LUA_REGISTRYINDEX);
+        return PrepareWith(name, limit, [&] { lua_pushstring(L_, server.c_str()); });
+    }
+
+    // The same with an array of servers as the first argument, built once.
+    int Prepare(const char* name, const std::vector<std::string>& servers, int limit) {
+        return PrepareWith(name, limit, [&] {
+            lua_createtable(L_, static_cast<int>(servers.size()), 0); // stack: array
+            for (std::size_t i = 0; i < servers.size(); ++i) {
+                lua_pushstring(L_, servers[i].c_str()); // stack: array, server
+                lua_rawseti(L_, -2, static_cast<int>(i + 1));
+            }
+        });
     }
 
     // Calls a prepared function; true when it returned a table.
@@ -247,6 +322,19 @@ class LuaHost {
     }
 
   private:
+    // Compiles the caller around Rizi.<name>; push_first pushes the first argument.
+    template <class PushFirst> int PrepareWith(const char* name, int limit, PushFirst push_first) {
+        const std::string chunk = std::string("local f, server, limit = Rizi.") + name +
+                                  ", ...\nreturn function() return f(server, limit) end";
+        if (luaL_loadstring(L_, chunk.c_str()) != 0)
+            return LUA_NOREF;
+        push_first();
+        lua_pushinteger(L_, limit);
+        if (lua_pcall(L_, 2, 1, 0) != 0)
+            return LUA_NOREF;
+        return luaL_ref(L_, LUA_REGISTRYINDEX);
+    }
+
     lua_State* L_;
 };
 
@@ -413,6 +501,109 @@ void WaitOnSilence(const char* protocol, const char* lua_name, LuaHost& lua, int
                 cpu * 1e3, 100 * cpu / wall, series.failed != 0 ? " (some got an answer!)" : "");
 }
 
+#ifndef RIZI_EXTRA_SERVERS_SCRIPT
+#define RIZI_EXTRA_SERVERS_SCRIPT "bench/extra_servers.sh"
+#endif
+
+// Whether each of the five extra servers answers now.
+bool ExtraServersAnswer() {
+    for (const char* address : ExtraServers) {
+        if (!CNtpQuery(platform::InetAddr(address), 200, nullptr))
+            return false;
+    }
+    return true;
+}
+
+// Runs the script of the extra servers with start or stop; true when it succeeded.
+bool RunExtraServers(const char* verb) {
+    std::fflush(stdout); // its messages come after ours
+    const std::string command =
+        std::string("bash \"") + RIZI_EXTRA_SERVERS_SCRIPT + "\" " + verb + " >/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+// Five servers in one call of Rizi.QueryNTPServers against one of them in one call of
+// Rizi.QueryNTP; then five of which some hold their answers, which the call should wait out
+// together, not in turn.
+void CompareServerCounts(LuaHost& lua, const Options& options) {
+    std::printf("several servers in one call\n");
+    if (!lua.Has("QueryNTPServers")) {
+        std::printf("%-8s %-32s %12s   (this plug-in has no Rizi.QueryNTPServers)\n", "NTPv4",
+                    "Rizi.QueryNTPServers (Lua)", "n/a");
+        return;
+    }
+    bool started = false;
+    if (!ExtraServersAnswer()) {
+        started = RunExtraServers("start");
+        if (!started || !ExtraServersAnswer()) {
+            std::printf(
+                "%-8s %-32s %12s   (no chronyd on 127.0.0.11-15, and %s could not start them)\n",
+                "NTPv4", "Rizi.QueryNTPServers (Lua)", "n/a", RIZI_EXTRA_SERVERS_SCRIPT);
+            if (started)
+                RunExtraServers("stop");
+            return;
+        }
+    }
+    const std::vector<std::string> five(std::begin(ExtraServers), std::end(ExtraServers));
+    const int five_ref = lua.Prepare("QueryNTPServers", five, 1000);
+    const int one_ref = lua.Prepare("QueryNTP", five[0], 1000);
+    std::printf("five chronyd on 127.0.0.11-15 in one call, against %s alone\n", five[0].c_str());
+    const Medians medians = CompareCalls(
+        "NTPv4", "Rizi.QueryNTPServers, 5 (Lua)", [&] { return lua.Call(five_ref); },
+        "Rizi.QueryNTP, 1 (Lua)", [&] { return lua.Call(one_ref); }, options.calls);
+    PrintRatio("NTPv4", "five / one, median", medians.Ratio(), TargetRatio);
+    // The same for the minimal clients: what the network and the servers allow.
+    std::vector<std::uint32_t> addresses;
+    for (const char* address : ExtraServers)
+        addresses.push_back(platform::InetAddr(address));
+    const Medians c_medians = CompareCalls(
+        "NTPv4", "C client, 5 at once", [&] { return CNtpQueryAll(addresses); },
+        "blocking C client, 1", [&] { return CNtpQuery(addresses[0], ReplyWaitMs, nullptr); },
+        options.calls);
+    PrintRatio("NTPv4", "C five / C one, median", c_medians.Ratio(), 0);
+
+    // The first four with the lab's server that holds each request 50 ms, then three with both
+    // of its servers that hold requests; and each of those alone, all taking turns.
+    constexpr int HeldCalls = 10;
+    std::vector<std::string> one_held(five.begin(), five.begin() + 4);
+    one_held.push_back(HeldServer);
+    std::vector<std::string> two_held(five.begin(), five.begin() + 3);
+    two_held.push_back(HeldServer);
+    two_held.push_back(ShorterHeldServer);
+    const int one_held_ref = lua.Prepare("QueryNTPServers", one_held, 1000);
+    const int two_held_ref = lua.Prepare("QueryNTPServers", two_held, 1000);
+    const int held_ref = lua.Prepare("QueryNTP", HeldServer, 1000);
+    const int shorter_ref = lua.Prepare("QueryNTP", ShorterHeldServer, 1000);
+    Series with_one, with_two, held, shorter;
+    for (int i = 0; i < HeldCalls; ++i) {
+        Measure(held, [&] { return lua.Call(held_ref); });
+        Measure(with_one, [&] { return lua.Call(one_held_ref); });
+        Measure(shorter, [&] { return lua.Call(shorter_ref); });
+        Measure(with_two, [&] { return lua.Call(two_held_ref); });
+    }
+    std::printf("the lab's servers that hold each answer: %s %.0f ms, %s %.0f ms (2.5 s ahead)\n"
+                "%d calls each; in turn = the medians of the five alone added up\n",
+                HeldServer, HeldMs, ShorterHeldServer, ShorterHeldMs, HeldCalls);
+    const auto print_held = [](const char* client, const Series& s, double in_turn) {
+        std::printf("%-8s %-32s %9.1f ms (%.1f to %.1f) %3d failed", "NTPv4", client,
+                    s.Quantile(0.5) * 1e3, s.Quantile(0) * 1e3, s.Quantile(1) * 1e3, s.failed);
+        if (in_turn > 0)
+            std::printf(", in turn %.1f ms", in_turn * 1e3);
+        std::printf("\n");
+    };
+    const double prompt = medians.second;
+    print_held("Rizi.QueryNTP, the 50 ms one", held, 0);
+    print_held("Rizi.QueryNTP, the 20 ms one", shorter, 0);
+    print_held("Rizi.QueryNTPServers, 4 + 50 ms", with_one, held.Quantile(0.5) + 4 * prompt);
+    print_held("Rizi.QueryNTPServers, 3 + 50 + 20", with_two,
+               held.Quantile(0.5) + shorter.Quantile(0.5) + 3 * prompt);
+    // Where the wait is the server's, not this machine's work, five cost what one costs.
+    PrintRatio("NTPv4", "4 + 50 ms / the 50 ms one", with_one.Quantile(0.5) / held.Quantile(0.5),
+               0);
+    if (started)
+        RunExtraServers("stop");
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
@@ -497,5 +688,7 @@ int main(int argc, char** argv) {
     platform::CloseSocket(listener);
     WaitOnSilence("NTPv4", "Rizi.QueryNTP (Lua)", lua,
                   lua.Prepare("QueryNTP", options.silent, 200));
+
+    CompareServerCounts(lua, options);
     return 0;
 }
