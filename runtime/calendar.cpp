@@ -78,6 +78,19 @@ TimeValue AddYears(TimeValue time, std::int32_t years) {
     }
 }
 
+std::int64_t SecondsFromCivil(std::int32_t year, std::int32_t month, std::int32_t day,
+                              std::int32_t hour, std::int32_t minute, std::int32_t second) {
+    // DaysFromCivil with floor division, for years before 1970 too.
+    const std::int64_t y = month <= 2 ? std::int64_t{year} - 1 : year;
+    const std::int64_t era = FloorDiv(y, 400);
+    const std::int64_t year_of_era = y - era * 400;
+    const std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const std::int64_t days = era * 146097 + day_of_era - 719468;
+    return days * SecondsPerDay + hour * 3600 + minute * 60 + second;
+}
+
 CivilTime CivilFromSeconds(std::int64_t seconds) {
     CivilTime f;
     const std::int64_t days = FloorDiv(seconds, SecondsPerDay);

@@ -38,6 +38,10 @@ struct CivilTime {
 // The fields of any second since 1970 (negative before it) whose year fits 32 bits.
 CivilTime CivilFromSeconds(std::int64_t seconds);
 
+// Seconds since 1970 of valid calendar fields of any year (the inverse of CivilFromSeconds).
+std::int64_t SecondsFromCivil(std::int32_t year, std::int32_t month, std::int32_t day,
+                              std::int32_t hour, std::int32_t minute, std::int32_t second);
+
 // Fields of a time value as UTC; each returns 0 for a negative value.
 std::int32_t YearOf(TimeValue time);    // 1970 to 2038
 std::int32_t MonthOf(TimeValue time);   // 1 to 12

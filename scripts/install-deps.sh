@@ -25,6 +25,7 @@ linux_pkgs=(build-essential cmake ninja-build pkg-config liblua5.1-0-dev lua5.1
             googletest libgtest-dev libxml2-utils clang libclang-rt-dev clang-format git
             chrony xinetd iproute2 util-linux procps python3 faketime
             luajit lua5.4 liblua5.4-dev luarocks fp-utils libchm-bin zip unzip
+            libcurl4-openssl-dev # its header only: libcurl itself is loaded when first needed
             ntpsec-ntpdig python3-ntplib) # the NTP clients the retrieval benchmark compares with
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
               python3-pefile wine wine64 dpkg-dev)

@@ -1,0 +1,213 @@
+#include "platform/http.h"
+
+#include <cstdio>
+#include <cstring>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// After Winsock 2: windows.h would otherwise bring Winsock 1's header.
+#include <windows.h>
+#include <winhttp.h>
+
+namespace platform {
+namespace {
+
+// What the status callback records while the request runs on this thread.
+struct Progress {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    std::int64_t sent_ns;
+    std::int64_t received_ns;
+    DWORD secure_failure; // WINHTTP_CALLBACK_STATUS_FLAG_* of a refused certificate
+};
+
+std::int64_t SinceStart(const Progress& p) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const LONGLONG counts = now.QuadPart - p.start.QuadPart;
+    return counts / p.frequency.QuadPart * 1000000000 +
+           counts % p.frequency.QuadPart * 1000000000 / p.frequency.QuadPart;
+}
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
+                       DWORD length) {
+    auto* p = reinterpret_cast<Progress*>(context);
+    if (p == nullptr)
+        return;
+    if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && p->sent_ns == 0)
+        p->sent_ns = SinceStart(*p);
+    else if (status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED && p->received_ns == 0)
+        p->received_ns = SinceStart(*p);
+    else if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && length >= sizeof(DWORD))
+        p->secure_failure = *static_cast<DWORD*>(information);
+}
+
+// Closes a WinHTTP handle on every way out.
+class HandleHolder {
+  public:
+    explicit HandleHolder(HINTERNET h) : h_(h) {}
+    ~HandleHolder() {
+        if (h_ != nullptr)
+            WinHttpCloseHandle(h_);
+    }
+    HandleHolder(const HandleHolder&) = delete;
+    HandleHolder& operator=(const HandleHolder&) = delete;
+    HINTERNET Get() const { return h_; }
+
+  private:
+    HINTERNET h_;
+};
+
+const char* CertificateReason(DWORD flags) {
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)
+        return "the certificate has expired or is not yet valid";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)
+        return "the certificate is for another host name";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA)
+        return "the certificate's issuer is not trusted";
+    if (flags &
+        (WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED | WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED))
+        return "the certificate is revoked, or its revocation cannot be checked";
+    return "the secure connection failed";
+}
+
+void Fail(DWORD error, const Progress& progress, HttpExchange* out) {
+    switch (error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        out->failure = HttpFailure::Resolve;
+        break;
+    case ERROR_WINHTTP_TIMEOUT:
+        out->failure = HttpFailure::Timeout;
+        break;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        out->failure = HttpFailure::Tls;
+        std::snprintf(out->detail, sizeof out->detail, "%s (WinHTTP error %lu)",
+                      CertificateReason(progress.secure_failure),
+                      static_cast<unsigned long>(error));
+        return;
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+        out->failure = HttpFailure::Protocol;
+        break;
+    default:
+        out->failure = HttpFailure::Network;
+        break;
+    }
+    std::snprintf(out->detail, sizeof out->detail, "WinHTTP error %lu",
+                  static_cast<unsigned long>(error));
+}
+
+// The remote address of the request's connection, as text.
+void RemoteAddress(HINTERNET request, HttpExchange* out) {
+    WINHTTP_CONNECTION_INFO info;
+    DWORD size = sizeof info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &size))
+        return;
+    const auto* sa = reinterpret_cast<const sockaddr*>(&info.RemoteAddress);
+    const int length = sa->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (getnameinfo(sa, length, out->address, sizeof out->address, nullptr, 0, NI_NUMERICHOST) != 0)
+        out->address[0] = '\0';
+}
+
+} // namespace
+
+void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
+    std::memset(out, 0, sizeof *out);
+    Progress progress{};
+    QueryPerformanceFrequency(&progress.frequency);
+    QueryPerformanceCounter(&progress.start);
+    const int limit = timeout_ms < 1 ? 1 : timeout_ms;
+
+    // Step 1: the URL in parts (WinHTTP speaks UTF-16; the URL is ASCII by now).
+    wchar_t wide_url[2048];
+    if (MultiByteToWideChar(CP_ACP, 0, url, -1, wide_url, 2048) == 0) {
+        out->failure = HttpFailure::Protocol;
+        std::snprintf(out->detail, sizeof out->detail, "the URL is too long");
+        return;
+    }
+    wchar_t host[256];
+    wchar_t path[2048];
+    URL_COMPONENTS parts;
+    std::memset(&parts, 0, sizeof parts);
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = 2048;
+    if (!WinHttpCrackUrl(wide_url, 0, 0, &parts)) {
+        Fail(GetLastError(), progress, out);
+        return;
+    }
+    // Step 2: a session with the system's proxy settings (the automatic kind where the system
+    // has it, from Windows 8.1 on), bounded in each phase by the time the call may take.
+    HandleHolder session(WinHttpOpen(L"Rizi", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    HandleHolder fallback(session.Get() == nullptr
+                              ? WinHttpOpen(L"Rizi", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
+                              : nullptr);
+    const HINTERNET s = session.Get() != nullptr ? session.Get() : fallback.Get();
+    if (s == nullptr) {
+        out->failure = HttpFailure::Unavailable;
+        std::snprintf(out->detail, sizeof out->detail, "WinHTTP cannot open a session");
+        return;
+    }
+    WinHttpSetTimeouts(s, limit, limit, limit, limit);
+    HandleHolder connection(WinHttpConnect(s, host, parts.nPort, 0));
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    HandleHolder request(connection.Get() == nullptr
+                             ? nullptr
+                             : WinHttpOpenRequest(connection.Get(), head ? L"HEAD" : L"GET", path,
+                                                  nullptr, WINHTTP_NO_REFERER,
+                                                  WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                  secure ? WINHTTP_FLAG_SECURE : 0));
+    if (request.Get() == nullptr) {
+        Fail(GetLastError(), progress, out);
+        return;
+    }
+    // Step 3: send and wait for the headers, timing both through the status callback.
+    WinHttpSetStatusCallback(request.Get(), OnStatus,
+                             WINHTTP_CALLBACK_FLAG_SEND_REQUEST |
+                                 WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
+                                 WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                             0);
+    if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            reinterpret_cast<DWORD_PTR>(&progress)) ||
+        !WinHttpReceiveResponse(request.Get(), nullptr)) {
+        Fail(GetLastError(), progress, out);
+        return;
+    }
+    // Step 4: the status, the Date header and the address; the body is never read.
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    wchar_t date[64];
+    size = sizeof date;
+    if (WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_DATE, WINHTTP_HEADER_NAME_BY_INDEX, date,
+                            &size, WINHTTP_NO_HEADER_INDEX)) {
+        // An HTTP date is ASCII; anything else becomes a character no date has.
+        int n = 0;
+        for (; date[n] != 0 && n < static_cast<int>(sizeof out->date) - 1; ++n)
+            out->date[n] = date[n] < 0x80 ? static_cast<char>(date[n]) : '?';
+        out->date[n] = '\0';
+    }
+    RemoteAddress(request.Get(), out);
+    out->status = static_cast<std::int32_t>(status);
+    out->sent_ns = progress.sent_ns;
+    out->received_ns = progress.received_ns != 0 ? progress.received_ns : SinceStart(progress);
+    // The callback is gone with the handle; clear it first all the same, as WinHTTP advises.
+    WinHttpSetStatusCallback(request.Get(), nullptr, 0, 0);
+}
+
+} // namespace platform

@@ -1,0 +1,115 @@
+#include "timelib/http_date.h"
+
+#include "runtime/calendar.h"
+
+#include <cstring>
+
+namespace timelib {
+namespace {
+
+constexpr const char* ShortDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+constexpr const char* LongDays[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                    "Friday", "Saturday", "Sunday"};
+constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// A cursor over the text; every read checks what is left.
+struct Reader {
+    const char* at;
+    const char* end;
+
+    bool Literal(const char* word) {
+        const std::size_t n = std::strlen(word);
+        if (static_cast<std::size_t>(end - at) < n || std::memcmp(at, word, n) != 0)
+            return false;
+        at += n;
+        return true;
+    }
+    // One of the words (case-sensitive, as the grammar says); false when none is there.
+    bool OneOf(const char* const* words, int count) {
+        for (int i = 0; i < count; ++i) {
+            if (Literal(words[i]))
+                return true;
+        }
+        return false;
+    }
+    bool Digits(int count, std::int32_t* value) {
+        if (end - at < count)
+            return false;
+        *value = 0;
+        for (int i = 0; i < count; ++i, ++at) {
+            if (*at < '0' || *at > '9')
+                return false;
+            *value = *value * 10 + (*at - '0');
+        }
+        return true;
+    }
+    bool Month(std::int32_t* month) {
+        for (int i = 0; i < 12; ++i) {
+            if (Literal(Months[i])) {
+                *month = i + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+    // hour ":" minute ":" second
+    bool TimeOfDay(std::int32_t* h, std::int32_t* m, std::int32_t* s) {
+        return Digits(2, h) && Literal(":") && Digits(2, m) && Literal(":") && Digits(2, s);
+    }
+    bool AtEnd() const { return at == end; }
+};
+
+bool IsLeapYear(std::int32_t year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+bool Valid(std::int32_t year, std::int32_t month, std::int32_t day, std::int32_t h, std::int32_t m,
+           std::int32_t s) {
+    static const std::int32_t days_in_month[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const std::int32_t last = days_in_month[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    // Second 60 is a leap second, which the grammar allows.
+    return day >= 1 && day <= last && h <= 23 && m <= 59 && s <= 60;
+}
+
+} // namespace
+
+bool ParseHttpDate(const char* text, std::size_t length, std::int32_t now_year,
+                   std::int64_t* seconds) {
+    std::int32_t year = 0, month = 0, day = 0, h = 0, m = 0, s = 0;
+    const Reader start{text, text + length};
+    bool ok = false;
+    // IMF-fixdate: "Sun, 06 Nov 1994 08:49:37 GMT".
+    Reader r = start;
+    if (r.OneOf(ShortDays, 7) && r.Literal(", ") && r.Digits(2, &day) && r.Literal(" ") &&
+        r.Month(&month) && r.Literal(" ") && r.Digits(4, &year) && r.Literal(" ") &&
+        r.TimeOfDay(&h, &m, &s) && r.Literal(" GMT") && r.AtEnd()) {
+        ok = true;
+    }
+    // RFC 850: "Sunday, 06-Nov-94 08:49:37 GMT"; the century is the one that puts the year
+    // within 50 years of now.
+    r = start;
+    if (!ok && r.OneOf(LongDays, 7) && r.Literal(", ") && r.Digits(2, &day) && r.Literal("-") &&
+        r.Month(&month) && r.Literal("-") && r.Digits(2, &year) && r.Literal(" ") &&
+        r.TimeOfDay(&h, &m, &s) && r.Literal(" GMT") && r.AtEnd()) {
+        year += now_year - now_year % 100;
+        if (year > now_year + 50)
+            year -= 100;
+        else if (year <= now_year - 50)
+            year += 100;
+        ok = true;
+    }
+    // asctime: "Sun Nov  6 08:49:37 1994", a one-digit day after a blank.
+    r = start;
+    if (!ok && r.OneOf(ShortDays, 7) && r.Literal(" ") && r.Month(&month) && r.Literal(" ")) {
+        const bool one_digit = r.Literal(" ");
+        ok = r.Digits(one_digit ? 1 : 2, &day) && r.Literal(" ") && r.TimeOfDay(&h, &m, &s) &&
+             r.Literal(" ") && r.Digits(4, &year) && r.AtEnd();
+    }
+    if (!ok || !Valid(year, month, day, h, m, s))
+        return false;
+    *seconds = runtime::SecondsFromCivil(year, month, day, h, m, s);
+    return true;
+}
+
+} // namespace timelib
