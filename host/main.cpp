@@ -23,7 +23,8 @@ Commands:
   run SCRIPT.lua [ARGS]   runs a Lua 5.1 script with the plug-in's table registered;
                           ARGS reach the script as arg[1], arg[2], ... and as ...
   -e CODE [ARGS]          runs CODE the same way
-  query SERVER...         measures each NTP server with Rizi.QueryNTP: address, stratum,
+  query SERVER...         measures each NTP server with Rizi.QueryNTP (an https:// URL
+                          with Rizi.QueryHTTPS): address, stratum,
                           offset and delay in milliseconds, leap, reference ID, or why not;
                           for several, all at once and the verdict of Rizi.QueryNTPServers
                           last; fails unless every server answered

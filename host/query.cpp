@@ -3,14 +3,18 @@
 namespace host {
 namespace {
 
-// Per server: server, address, stratum, offset and delay in milliseconds, leap, reference ID;
-// or the message of a server that gave no time. For several servers the verdict follows.
+// Per server: server, address, stratum, offset and delay in milliseconds, leap, reference ID
+// (an https:// or http:// source: its offset and delay); or the message of a server that gave
+// no time. For several servers the verdict follows.
 const char* const QueryChunk = R"lua(
 local leap_names = { [0] = "no-leap", "add-leap", "del-leap" }
 local servers = { ... }
 
 local function line(server, t, message)
-    if t and t.offset then
+    if t and t.offset and not t.stratum then -- from a Date header: whole seconds
+        print(string.format("%-24s %-16s web offset %+.0f ms  delay %.3f ms", server,
+            t.address, t.offset * 1000, t.delay * 1000))
+    elseif t and t.offset then
         print(string.format("%-24s %-16s s%-2d offset %+.3f ms  delay %.3f ms  %s  ref %s",
             server, t.address, t.stratum, t.offset * 1000, t.delay * 1000,
             leap_names[t.leap] or tostring(t.leap), t.referenceId))
@@ -20,15 +24,20 @@ local function line(server, t, message)
     return t and t.offset ~= nil
 end
 
+local function query(server)
+    if server:match("^https?://") then return Rizi.QueryHTTPS(server) end
+    return Rizi.QueryNTP(server)
+end
+
 if #servers == 1 then
-    return line(servers[1], Rizi.QueryNTP(servers[1]))
+    return line(servers[1], query(servers[1]))
 end
 -- Several: one round trip to all, their lines, then the verdict.
 local all = true
 local r, message = Rizi.QueryNTPServers(servers)
 if not r then
     for _, server in ipairs(servers) do
-        all = line(server, Rizi.QueryNTP(server)) and all
+        all = line(server, query(server)) and all
     end
     print("verdict: " .. message)
     return all

@@ -39,7 +39,9 @@ Selection SelectSources(const SourceInterval* sources, int count) {
     }
     // Step 3: the sources whose intervals hold that point, and what they have in common.
     double offsets[MaxSources];
+    double fine_offsets[MaxSources];
     int n = 0;
+    int fine = 0;
     s.low = point;
     s.high = point;
     bool first = true;
@@ -49,14 +51,20 @@ Selection SelectSources(const SourceInterval* sources, int count) {
         if (low <= point && point <= high) {
             s.agrees[i] = true;
             offsets[n++] = sources[i].offset;
+            if (!sources[i].coarse)
+                fine_offsets[fine++] = sources[i].offset;
             s.low = first ? low : std::max(s.low, low);
             s.high = first ? high : std::min(s.high, high);
             first = false;
         }
     }
-    // Step 4: the median offset, kept inside the common part so it contradicts none of them.
-    std::sort(offsets, offsets + n);
-    const double median = n % 2 == 1 ? offsets[n / 2] : (offsets[n / 2 - 1] + offsets[n / 2]) / 2;
+    // Step 4: the median offset, of the fine sources when any agree, kept inside the common
+    // part so that it contradicts none of them.
+    double* median_of = fine > 0 ? fine_offsets : offsets;
+    const int m = fine > 0 ? fine : n;
+    std::sort(median_of, median_of + m);
+    const double median =
+        m % 2 == 1 ? median_of[m / 2] : (median_of[m / 2 - 1] + median_of[m / 2]) / 2;
     s.agree = n;
     s.offset = std::min(std::max(median, s.low), s.high);
     return s;

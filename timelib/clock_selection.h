@@ -13,6 +13,8 @@ constexpr int MaxSources = 32;
 struct SourceInterval {
     double offset;
     double root_distance;
+    bool coarse = false; // whole seconds (a Date header): votes, but sets the offset only when no
+                         // finer source agrees
 };
 
 struct Selection {
@@ -20,7 +22,8 @@ struct Selection {
     bool agrees[MaxSources]; // which ones
     double low;              // the agreeing intervals' common part
     double high;             //
-    double offset;           // the median of the agreeing offsets, held inside [low, high]
+    double offset;           // the median of the agreeing offsets (of the fine ones when any
+                             // fine source agrees), held inside [low, high]
 };
 
 // Selects among count sources (at most MaxSources); among sets of the same size, the one

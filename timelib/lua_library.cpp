@@ -3,6 +3,7 @@
 #include "runtime/net.h"
 #include "timelib/anchored_clock.h"
 #include "timelib/lua_compat.h"
+#include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
 #include "timelib/query_ntp_servers.h"
 #include "timelib/sntp.h"
@@ -26,6 +27,7 @@ constexpr LuaFunction RiziFunctions[] = {
     {"QueryNTP", QueryNTP},
     {"QueryNTPServers", QueryNTPServers},
     {"Now", Now},
+    {"QueryHTTPS", QueryHTTPS},
 };
 
 // Leaves a new table with every function on top of the stack.

@@ -15,12 +15,13 @@ namespace {
 // A name with many addresses is tried on its first ones only.
 constexpr int MaxAddresses = 8;
 
-template <typename... Args> void SetMessage(NtpOutcome* outcome, const char* format, Args... args) {
+template <typename... Args>
+void SetMessage(SourceOutcome* outcome, const char* format, Args... args) {
     std::snprintf(outcome->message, sizeof outcome->message, format, args...);
 }
 
 // Why an authentic reply says the server has no good time.
-void SetUnsynchronised(const std::uint8_t* reply, NtpOutcome* outcome) {
+void SetUnsynchronised(const std::uint8_t* reply, SourceOutcome* outcome) {
     if (reply[1] == 0)
         SetMessage(outcome, "unsynchronised: stratum 0 without a kiss code");
     else if ((reply[0] >> 6) == 3)
@@ -31,7 +32,7 @@ void SetUnsynchronised(const std::uint8_t* reply, NtpOutcome* outcome) {
 
 } // namespace
 
-bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, NtpOutcome* outcome) {
+bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, SourceOutcome* outcome) {
     *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0};
     // Step 1: every address of the name, in the resolver's order.
     platform::NetAddress addresses[MaxAddresses];
@@ -68,7 +69,7 @@ bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, NtpOut
     return false;
 }
 
-bool TakeNtpReplies(const NtpExchange& exchange, NtpOutcome* outcome) {
+bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
     std::uint8_t reply[NtpPacketBytes + 1024];
     for (;;) {
         std::int64_t queued_ns = 0;
@@ -108,13 +109,13 @@ bool TakeNtpReplies(const NtpExchange& exchange, NtpOutcome* outcome) {
     }
 }
 
-void SetNtpTimeout(std::int32_t timeout_ms, NtpOutcome* outcome) {
+void SetNtpTimeout(std::int32_t timeout_ms, SourceOutcome* outcome) {
     SetMessage(outcome, "timeout: no valid reply from %s within %ld ms", outcome->address,
                static_cast<long>(timeout_ms < 0 ? 0 : timeout_ms));
 }
 
-NtpOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms) {
-    NtpOutcome outcome{};
+SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms) {
+    SourceOutcome outcome{};
     NtpExchange exchange;
     if (!StartNtpExchange(server, &exchange, &outcome))
         return outcome;
@@ -141,28 +142,13 @@ NtpOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms) 
     return outcome;
 }
 
-void SetMeasurementFields(lua_State* L, const NtpOutcome& outcome) {
-    const NtpMeasurement& m = outcome.measurement;
-    SetNumberField(L, "offset", m.offset);
-    SetNumberField(L, "delay", m.delay);
-    SetIntegerField(L, "stratum", m.stratum);
-    SetIntegerField(L, "leap", m.leap);
-    SetNumberField(L, "precision", m.precision);
-    SetNumberField(L, "rootDelay", m.root_delay);
-    SetNumberField(L, "rootDispersion", m.root_dispersion);
-    SetNumberField(L, "rootDistance", m.root_distance);
-    SetStringField(L, "referenceId", m.reference_id);
-    SetIntegerField(L, "version", m.version);
-    SetStringField(L, "address", outcome.address);
-}
-
 int QueryNTP(lua_State* L) {
     const char* text = luaL_checklstring(L, 1, nullptr);
     const auto timeout_ms = OptInt32Argument(L, 2, DefaultQueryTimeoutMs);
     ServerAddress server;
     if (!ParseServerAddress(text, NtpServerPort, &server))
         return luaL_argerror(L, 1, "server expected as host, host:port or [IPv6]:port");
-    const NtpOutcome outcome = QueryNtpServer(server, timeout_ms);
+    const SourceOutcome outcome = QueryNtpServer(server, timeout_ms);
     if (!outcome.ok) {
         lua_pushnil(L);                     // stack: nil
         lua_pushstring(L, outcome.message); // stack: nil, message

@@ -4,11 +4,11 @@
 // Packets and measurements come from ntp_measurement, sockets from runtime/datagram.
 #pragma once
 
-#include "platform/socket.h"
 #include "runtime/datagram.h"
 #include "timelib/lua_api.h"
 #include "timelib/ntp_measurement.h"
 #include "timelib/server_address.h"
+#include "timelib/source_outcome.h"
 
 #include <cstdint>
 
@@ -16,19 +16,6 @@ namespace timelib {
 
 constexpr std::uint16_t NtpServerPort = 123;
 constexpr std::int32_t DefaultQueryTimeoutMs = 1000;
-
-// Room for a failure message: its fixed first word and what it concerns.
-constexpr int MessageBytes = 320;
-
-// How an exchange ended: a measurement, or a message starting with resolve, network,
-// timeout, kiss or unsynchronised.
-struct NtpOutcome {
-    bool ok;
-    NtpMeasurement measurement;
-    std::int64_t boot_ns; // the boot clock when the reply arrived (measurement.server_ns then)
-    char address[platform::AddressTextBytes]; // the address asked (and, on success, answering)
-    char message[MessageBytes];
-};
 
 // One request in flight.
 struct NtpExchange {
@@ -41,23 +28,18 @@ struct NtpExchange {
 // Resolves the server and sends a fresh request to the first of its addresses that takes it
 // (the next only when a send fails at once). False when none did, with the outcome's message
 // (resolve or network) set and nothing left open.
-bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, NtpOutcome* outcome);
+bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, SourceOutcome* outcome);
 
 // Takes the datagrams waiting for the exchange. True once it has ended: a valid answer, a
 // kiss-o'-death or an unsynchronised server, with the outcome set; false while it waits on.
-bool TakeNtpReplies(const NtpExchange& exchange, NtpOutcome* outcome);
+bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome);
 
 // Sets the outcome of an exchange that got no valid reply within timeout_ms.
-void SetNtpTimeout(std::int32_t timeout_ms, NtpOutcome* outcome);
+void SetNtpTimeout(std::int32_t timeout_ms, SourceOutcome* outcome);
 
 // The whole exchange: start, then take replies until one ends it or the deadline has passed
 // (at least one look; waits end when a datagram arrives).
-NtpOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms);
-
-// With a table on top of the stack, stores the measurement keys of an outcome that is ok:
-// offset, delay, stratum, leap, precision, rootDelay, rootDispersion, rootDistance,
-// referenceId, version and address.
-void SetMeasurementFields(lua_State* L, const NtpOutcome& outcome);
+SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms);
 
 // Lua: Rizi.QueryNTP(server [, timeout_ms = 1000]) -> result table, or nil and a message.
 int QueryNTP(lua_State* L);

@@ -24,7 +24,11 @@ bool AddServer(const char* text, std::size_t length, ServerList* list) {
     char* copy = list->texts[list->count];
     std::memcpy(copy, text, length);
     copy[length] = '\0';
-    if (!ParseServerAddress(copy, NtpServerPort, &list->servers[list->count]))
+    char url[UrlBytes];
+    list->https[list->count] = HasHttpScheme(copy);
+    if (list->https[list->count]
+            ? !NormaliseHttpsUrl(copy, url)
+            : !ParseServerAddress(copy, NtpServerPort, &list->servers[list->count]))
         return false;
     ++list->count;
     return true;
@@ -89,11 +93,16 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     result->best = -1;
     NtpExchange exchanges[MaxSources];
     bool done[MaxSources] = {};
-    // Step 1: a request to every server; a failed start ends that source alone.
+    // Step 1: a request to every NTP server; a failed start ends that source alone.
     int started = 0;
     int unresolved = 0;
+    bool any_https = false;
     for (int i = 0; i < list.count; ++i) {
-        if (StartNtpExchange(list.servers[i], &exchanges[i], &result->outcomes[i])) {
+        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0};
+        if (list.https[i]) {
+            done[i] = true;
+            any_https = true;
+        } else if (StartNtpExchange(list.servers[i], &exchanges[i], &result->outcomes[i])) {
             ++started;
         } else {
             done[i] = true;
@@ -101,8 +110,10 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
         }
     }
     // Step 2: take replies as they come, under one wait, until each exchange has ended or the
-    // deadline has passed.
+    // deadline has passed; HTTPS sources leave the NTP servers a second at most.
     const std::int32_t start = runtime::ElapsedMs();
+    const std::int32_t ntp_limit_ms =
+        any_https && (timeout_ms > 1000 || timeout_ms < 0) ? 1000 : timeout_ms;
     int pending = started;
     while (pending > 0) {
         const std::int32_t now = runtime::ElapsedMs();
@@ -114,32 +125,48 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
         }
         if (pending == 0)
             break;
-        if (runtime::DeadlinePassed(start, now, timeout_ms)) {
+        if (runtime::DeadlinePassed(start, now, ntp_limit_ms)) {
             for (int i = 0; i < list.count; ++i) {
                 if (!done[i])
-                    SetNtpTimeout(timeout_ms, &result->outcomes[i]);
+                    SetNtpTimeout(ntp_limit_ms, &result->outcomes[i]);
             }
             break;
         }
         runtime::DatagramPeer peers[MaxSources];
         const int n = PendingPeers(exchanges, done, list.count, peers);
         const std::uint32_t left =
-            static_cast<std::uint32_t>(timeout_ms) - runtime::MsBetween(start, now);
+            static_cast<std::uint32_t>(ntp_limit_ms) - runtime::MsBetween(start, now);
         runtime::WaitForPeers(
             peers, n, left >= 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<std::int32_t>(left + 1));
     }
+    for (int i = 0; i < list.count; ++i)
+        runtime::CloseDatagramPeer(&exchanges[i].peer);
+    // Step 3: the HTTPS sources in turn, each within what is left of the whole time.
     for (int i = 0; i < list.count; ++i) {
-        if (exchanges[i].peer.socket != platform::InvalidSocket && started > 0)
-            runtime::CloseDatagramPeer(&exchanges[i].peer);
+        if (!list.https[i])
+            continue;
+        const std::uint32_t passed = runtime::MsBetween(start, runtime::ElapsedMs());
+        const std::int64_t left_ms = std::int64_t{timeout_ms} - passed;
+        char url[UrlBytes];
+        NormaliseHttpsUrl(list.texts[i], url);
+        if (left_ms > 0) {
+            result->outcomes[i] = QueryHttpsSource(url, static_cast<std::int32_t>(left_ms));
+        } else {
+            result->outcomes[i].http = true;
+            std::snprintf(result->outcomes[i].message, sizeof result->outcomes[i].message,
+                          "timeout: no time was left for this source");
+        }
+        if (!result->outcomes[i].ok && std::strncmp(result->outcomes[i].message, "resolve", 7) == 0)
+            ++unresolved;
     }
-    // Step 3: the selection over the sources that answered.
+    // Step 4: the selection over the sources that answered.
     SourceInterval intervals[MaxSources];
     int index_of[MaxSources];
     for (int i = 0; i < list.count; ++i) {
-        const NtpOutcome& o = result->outcomes[i];
+        const SourceOutcome& o = result->outcomes[i];
         if (o.ok) {
             intervals[result->answered] =
-                SourceInterval{o.measurement.offset, o.measurement.root_distance};
+                SourceInterval{o.measurement.offset, o.measurement.root_distance, o.http};
             index_of[result->answered++] = i;
         }
     }
@@ -169,7 +196,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
                       result->answered, list.count, by_answer.agree);
         return;
     }
-    // Step 4: the agreed time, taken now, from this machine's clock and the agreed offset.
+    // Step 5: the agreed time, taken now, from this machine's clock and the agreed offset.
     std::int64_t now_ns = 0;
     platform::precise_time_ops.real_time_ns(&now_ns);
     platform::precise_time_ops.boot_time_ns(&result->boot_ns);
@@ -180,7 +207,11 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
 int QueryNTPServers(lua_State* L) {
     ServerList list;
     ReadServerList(L, &list);
-    const auto timeout_ms = OptInt32Argument(L, 2, DefaultQueryTimeoutMs);
+    bool any_https = false;
+    for (int i = 0; i < list.count; ++i)
+        any_https = any_https || list.https[i];
+    const auto timeout_ms =
+        OptInt32Argument(L, 2, any_https ? DefaultHttpsTimeoutMs : DefaultQueryTimeoutMs);
     ServersOutcome result;
     QueryNtpServers(list, timeout_ms, &result);
     if (!result.ok) {
@@ -202,14 +233,15 @@ int QueryNTPServers(lua_State* L) {
     lua_pushstring(L, "sources");
     lua_createtable(L, list.count, 0); // stack: result, "sources", sources
     for (int i = 0; i < list.count; ++i) {
-        const NtpOutcome& o = result.outcomes[i];
+        const SourceOutcome& o = result.outcomes[i];
         lua_createtable(L, 0, 0); // stack: ..., sources, source
         SetStringField(L, "server", list.texts[i]);
         if (o.ok) {
             SetMeasurementFields(L, o);
             SetStringField(L, "verdict", result.selection.agrees[i] ? "agrees" : "disagrees");
         } else {
-            SetStringField(L, "address", o.address);
+            if (o.address[0] != '\0')
+                SetStringField(L, "address", o.address);
             SetStringField(L, "verdict", "failed");
             SetStringField(L, "message", o.message);
         }

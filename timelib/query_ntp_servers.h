@@ -1,23 +1,25 @@
 // Rizi.QueryNTPServers: one NTPv4 request to every server at once, one wait over all their
-// sockets, and a verdict by clock selection: the sources whose intervals share a point, when
-// they are more than half of those that answered. Exchanges come from query_ntp, the
-// selection from clock_selection.
+// sockets, then any HTTPS sources one after another, and a verdict by clock selection: the
+// sources whose intervals share a point, when they are more than half of those that answered.
+// Exchanges come from query_ntp and query_https, the selection from clock_selection.
 #pragma once
 
 #include "timelib/clock_selection.h"
 #include "timelib/lua_api.h"
+#include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
 
 #include <cstdint>
 
 namespace timelib {
 
-// Longest server text kept for the result: a host, brackets, a colon and a port.
-constexpr int ServerTextBytes = MaxHostBytes + 10;
+// Longest server text kept: an NTP server, or the URL of an HTTPS source.
+constexpr int ServerTextBytes = UrlBytes;
 
 struct ServerList {
     int count;
-    ServerAddress servers[MaxSources];
+    bool https[MaxSources];                  // an https:// (or http://) source
+    ServerAddress servers[MaxSources];       // for an NTP server
     char texts[MaxSources][ServerTextBytes]; // as the script gave them
 };
 
@@ -29,16 +31,18 @@ struct ServersOutcome {
     Selection selection;  // over the sources that answered, by their index in outcomes
     std::int64_t time_ns; // the agreed time at the end of the call, ns since 1970
     std::int64_t boot_ns; // the boot clock then
-    NtpOutcome outcomes[MaxSources];
+    SourceOutcome outcomes[MaxSources];
     char message[MessageBytes];
 };
 
-// Splits text at commas and white space into server texts; false when one is not a server
-// (see ParseServerAddress) or there are none or more than MaxSources.
+// Splits text at commas and white space into server texts; false when one is neither an NTP
+// server (see ParseServerAddress) nor an http(s):// URL, or there are none or more than
+// MaxSources.
 bool SplitServerList(const char* text, ServerList* list);
 
-// Asks every server of list at once and waits until each has answered or failed, or until
-// timeout_ms have passed.
+// Asks every NTP server of list at once and waits until each has answered or failed, or
+// until timeout_ms have passed (at most 1000 ms when HTTPS sources follow); then each HTTPS
+// source in turn within what is left.
 void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result);
 
 // Lua: Rizi.QueryNTPServers(servers [, timeout_ms = 1000]) -> result table, or nil and a

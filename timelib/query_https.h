@@ -1,0 +1,35 @@
+// Rizi.QueryHTTPS: the time from the Date header of an HTTPS server's answer, for networks
+// that let only web traffic through. One HEAD request (a GET when its answer has no Date) by
+// the system's HTTP stack (platform/http.h), certificates always verified; whole seconds, so
+// the interval it stands for is half a second wider on each side than the round trip.
+#pragma once
+
+#include "timelib/lua_api.h"
+#include "timelib/source_outcome.h"
+
+#include <cstdint>
+
+namespace timelib {
+
+constexpr std::int32_t DefaultHttpsTimeoutMs = 3000;
+
+// Longest URL kept.
+constexpr int UrlBytes = 1024;
+
+// The URL a text names: "https://host[:port][/path]" or "http://..." as written, a bare
+// "host[:port][/path]" as https. False for another scheme, an empty or malformed host or
+// port, blanks or control characters, or a URL longer than UrlBytes - 1.
+bool NormaliseHttpsUrl(const char* text, char (&url)[UrlBytes]);
+
+// True when text is written with the http:// or https:// scheme.
+bool HasHttpScheme(const char* text);
+
+// One Date from url within timeout_ms in all: the measurement (offset against the middle of
+// the HTTP exchange, delay of that exchange) or a message starting with resolve, network,
+// timeout, tls, http or https unavailable.
+SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms);
+
+// Lua: Rizi.QueryHTTPS(url [, timeout_ms = 3000]) -> result table, or nil and a message.
+int QueryHTTPS(lua_State* L);
+
+} // namespace timelib

@@ -1,0 +1,24 @@
+#include "timelib/source_outcome.h"
+
+#include "timelib/result_table.h"
+
+namespace timelib {
+
+void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome) {
+    const NtpMeasurement& m = outcome.measurement;
+    SetNumberField(L, "offset", m.offset);
+    SetNumberField(L, "delay", m.delay);
+    SetNumberField(L, "precision", m.precision);
+    SetNumberField(L, "rootDistance", m.root_distance);
+    SetStringField(L, "address", outcome.address);
+    if (outcome.http)
+        return; // a Date header says nothing of strata, leaps or references
+    SetIntegerField(L, "stratum", m.stratum);
+    SetIntegerField(L, "leap", m.leap);
+    SetNumberField(L, "rootDelay", m.root_delay);
+    SetNumberField(L, "rootDispersion", m.root_dispersion);
+    SetStringField(L, "referenceId", m.reference_id);
+    SetIntegerField(L, "version", m.version);
+}
+
+} // namespace timelib

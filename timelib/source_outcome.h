@@ -1,0 +1,32 @@
+// What every time source's query ends with, and the Lua keys of its measurement: shared by
+// the NTP measurement, the HTTPS source and the verdict over several sources.
+#pragma once
+
+#include "platform/socket.h"
+#include "timelib/lua_api.h"
+#include "timelib/ntp_measurement.h"
+
+#include <cstdint>
+
+namespace timelib {
+
+// Room for a failure message: its fixed first word and what it concerns.
+constexpr int MessageBytes = 320;
+
+// How a source's query ended: a measurement, or a message starting with one fixed word
+// (resolve, network, timeout, kiss, unsynchronised, tls, http, https unavailable).
+struct SourceOutcome {
+    bool ok;
+    bool http; // from a Date header: whole seconds, no NTP health fields
+    NtpMeasurement measurement;
+    std::int64_t boot_ns; // the boot clock when the reply arrived (measurement.server_ns then)
+    char address[platform::AddressTextBytes]; // the address asked (and, on success, answering)
+    char message[MessageBytes];
+};
+
+// With a table on top of the stack, stores the measurement keys of an outcome that is ok:
+// offset, delay, precision, rootDistance and address, and for an NTP source also stratum,
+// leap, rootDelay, rootDispersion, referenceId and version.
+void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome);
+
+} // namespace timelib
