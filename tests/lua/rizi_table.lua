@@ -10,6 +10,7 @@ local expected = {
     QueryNTP = true,
     QueryNTPServers = true,
     Now = true,
+    QueryHTTPS = true,
 }
 
 check.equal(type(Rizi), "table", "Rizi is a table")

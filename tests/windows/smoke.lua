@@ -32,7 +32,7 @@ check(host.ShowHelp("C:\\nonexistent-rizi-help") == 0, "irPlg_ShowHelpForPlugin 
 
 -- Table Rizi: exactly its functions.
 local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime",
-                "QueryNTP", "QueryNTPServers", "Now" }
+                "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS" }
 check(type(Rizi) == "table", "global Rizi is a table", type(Rizi))
 if type(Rizi) ~= "table" then
     error(string.format("%d of %d checks failed", failed, count))
