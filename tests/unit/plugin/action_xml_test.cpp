@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t DocumentBytes = 7177;
+constexpr std::int32_t DocumentBytes = 9564;
 // The document of the first four actions, which the added actions follow in both parts.
 constexpr std::size_t FirstFourBytes = 2757;
 constexpr std::uint32_t FirstFourCrc = 0xE0FBBE31u;
@@ -165,7 +165,7 @@ TEST_F(GetPluginActionXML, CapacitiesAndTheBufferProtocol) {
         {-1, -1, DocumentBytes + 1},
         {INT_MIN, -1, DocumentBytes + 1},
         {DocumentBytes + 1, DocumentBytes, DocumentBytes + 1},
-        {8192, DocumentBytes, 8192},
+        {16384, DocumentBytes, 16384},
     };
     const std::string document = ServedDocument();
     for (const auto& c : cases) {
@@ -230,7 +230,7 @@ TEST_F(ActionDocument, Form) {
     for (std::size_t at; (at = doc.find("\r\n", from)) != std::string::npos; from = at + 2)
         lines.push_back(doc.substr(from, at - from));
     lines.push_back(doc.substr(from));
-    EXPECT_EQ(lines.size(), 202u);
+    EXPECT_EQ(lines.size(), 244u);
     std::size_t defaults = 0;
     for (const std::string& line : lines) {
         EXPECT_FALSE(line.empty());
@@ -239,7 +239,7 @@ TEST_F(ActionDocument, Form) {
         EXPECT_EQ(line.find("/>"), std::string::npos) << line;
         defaults += line == "<Default></Default>" ? 1 : 0;
     }
-    EXPECT_EQ(defaults, 16u);
+    EXPECT_EQ(defaults, 20u);
     for (unsigned char ch : doc)
         EXPECT_LT(ch, 0x80);
 }
@@ -264,7 +264,7 @@ std::string ExpectedTree() {
         t += std::string(static_cast<std::size_t>(2 * depth), ' ') + name + "\n";
     };
     // The number of arguments of each action, in document order.
-    const int arguments[] = {0, 0, 2, 2, 2, 2, 0};
+    const int arguments[] = {0, 0, 2, 2, 2, 2, 0, 2};
     for (int args : arguments) {
         line(1, "Action");
         for (const char* n : {"Name", "Description", "ReturnValueType"})
@@ -374,18 +374,34 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
         {"/*/Action[6]//Arg[2]/Required", "0"},
         {"/*/Action[7]/Name", "Rizi.Now"},
         {"/*/Action[7]/ReturnValueType", "number"},
+        {"/*/Action[8]/Name", "Rizi.QueryHTTPS"},
+        {"/*/Action[8]/ReturnValueType", "table"},
+        {"/*/Action[8]//Arg[1]/Name", "URL"},
+        {"/*/Action[8]//Arg[1]/Type", "string"},
+        {"/*/Action[8]//Arg[1]/Required", "1"},
+        {"/*/Action[8]//Arg[2]/Name", "Timeout"},
+        {"/*/Action[8]//Arg[2]/Description",
+         "The timeout of the whole call, in milliseconds (default 3000)"},
+        {"/*/Action[8]//Arg[2]/Required", "0"},
+        // The list of several servers tells of web servers and their default timeout.
+        {"string(contains(/*/Action[6]//Arg[1]/Description, 'https://'))", "true"},
+        {"string(contains(/*/Action[6]//Arg[2]/Description, '3000'))", "true"},
+        // Every failure word of the HTTPS source, in the order the help page lists them.
+        {"string(contains(/*/Extended/Action[8]/Note, "
+         "'resolve, network, timeout, tls, http or https unavailable.'))",
+         "true"},
         // The added actions say what they do and what they return.
         {"string(count(/*/Action[position() > 4]/Description[text()] | "
          "/*/Extended/Action[position() > 4]/ReturnValueDescription[text()]))",
-         "6"},
+         "8"},
         // Every Default, and every Example and Note of the first four, is empty; every
         // Constraints is "none".
         {"concat(//Example, //Note, //Default)", ""},
         {"string(count(/*/Extended/Action[position() <= 4]//Example[text()] | "
          "/*/Extended/Action[position() <= 4]//Note[text()] | //Default[text()]))",
          "0"},
-        {"string(count(//Constraints[. = 'none']))", "8"},
-        {"string(count(//Action/Arguments/Arg/Default))", "8"},
+        {"string(count(//Constraints[. = 'none']))", "10"},
+        {"string(count(//Action/Arguments/Arg/Default))", "10"},
     };
     for (const auto& t : texts) {
         const std::string expr =
