@@ -176,7 +176,8 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
                           "resolve: none of the %d server names resolves", list.count);
         else
             std::snprintf(result->message, sizeof result->message,
-                          "timeout: none of the %d servers answered", list.count);
+                          "timeout: none of the %d servers answered (the first: %.200s)",
+                          list.count, result->outcomes[0].message);
         return;
     }
     const Selection by_answer = SelectSources(intervals, result->answered);
