@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The release archives in dist/, built here from the release builds:
-#   Rizi-VERSION-win32.zip          Rizi.lmd (i686, stripped), Rizi.chm, README.txt and
-#                                   LICENSE.txt with CR LF line ends, examples/,
-#                                   lua/rizi.dll (the Lua module, i686), and try/ with the
-#                                   i686 rizi-host.exe and lua5.1.dll
+#   Rizi-VERSION-win32.zip          Rizi.lmd (i686, stripped), Rizi.chm, README.txt,
+#                                   CHANGES.txt and LICENSE.txt with CR LF line ends,
+#                                   examples/, lua/rizi.dll (the Lua module, i686), and try/
+#                                   with the i686 rizi-host.exe and lua5.1.dll
 #   Rizi-VERSION-linux-x86_64.tar.gz  Rizi-VERSION-linux-x86_64/ with the Linux Rizi.lmd,
-#                                   rizi-host, README.txt, LICENSE.txt, examples/ and
-#                                   lua/5.1/rizi.so
+#                                   rizi-host, README.txt, CHANGES.txt, LICENSE.txt,
+#                                   examples/ and lua/5.1/rizi.so
 #   SHA256SUMS                      over both
 # VERSION is the one in project() of CMakeLists.txt, as the build wrote it to
 # plugin/version.h for the version resource. The user README is help/README.txt.
@@ -62,6 +62,7 @@ cp build/win32/bin/Rizi.chm "$win/Rizi.chm"
 user_readme >"$stage/README.txt"
 crlf "$stage/README.txt" >"$win/README.txt"
 crlf LICENSE >"$win/LICENSE.txt"
+crlf CHANGES.txt >"$win/CHANGES.txt"
 cp examples/*.lua "$win/examples/"
 i686-w64-mingw32-strip --strip-unneeded -o "$win/lua/rizi.dll" build/win32/lib/lua/5.1/rizi.dll
 i686-w64-mingw32-strip --strip-unneeded -o "$win/try/rizi-host.exe" build/win32/bin/rizi-host.exe
@@ -71,6 +72,7 @@ strip --strip-unneeded -o "$linux/Rizi.lmd" build/linux-release/bin/Rizi.lmd
 strip --strip-unneeded -o "$linux/rizi-host" build/linux-release/bin/rizi-host
 cp "$stage/README.txt" "$linux/README.txt"
 cp LICENSE "$linux/LICENSE.txt"
+cp CHANGES.txt "$linux/CHANGES.txt"
 cp examples/*.lua "$linux/examples/"
 strip --strip-unneeded -o "$linux/lua/5.1/rizi.so" build/linux-release/lib/lua/5.1/rizi.so
 rm "$stage/README.txt"
@@ -82,8 +84,8 @@ find "$stage" -exec touch -h -d "@$epoch" {} +
 
 # zip: the files at the top of the archive (Windows unpacks into a folder of the archive's
 # name), in this order, without directory entries or extra attributes.
-(cd "$win" && zip -X -q -9 "$root/dist/$win_name.zip" Rizi.lmd Rizi.chm README.txt LICENSE.txt \
-    examples/*.lua lua/rizi.dll try/rizi-host.exe try/lua5.1.dll)
+(cd "$win" && zip -X -q -9 "$root/dist/$win_name.zip" Rizi.lmd Rizi.chm README.txt CHANGES.txt \
+    LICENSE.txt examples/*.lua lua/rizi.dll try/rizi-host.exe try/lua5.1.dll)
 # tar: one folder, names sorted, numeric root owner, no time in the gzip header.
 tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
     --format=gnu -cf - "$linux_name" | gzip -9 -n >"dist/$linux_name.tar.gz"
