@@ -9,7 +9,8 @@
 #                                   examples/ and lua/5.1/rizi.so
 #   SHA256SUMS                      over both
 # VERSION is the one in project() of CMakeLists.txt, as the build wrote it to
-# plugin/version.h for the version resource. The user README is help/README.txt.
+# plugin/version.h for the version resource. The user README is help/README.txt. Two runs from
+# two clones of one commit give the same bytes (tests/package/reproducible_test.sh).
 # Then tests/package/archives_test.sh checks the archives as a user gets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
