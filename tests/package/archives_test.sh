@@ -79,8 +79,8 @@ for exe in Rizi.lmd lua/rizi.dll try/rizi-host.exe try/lua5.1.dll; do
     ! i686-w64-mingw32-objdump -h "$win/$exe" | grep -q '\.debug_'
     check $? "$exe in the zip carries no debug sections"
     # The time stamps are set after the link (strip): the checksum must follow them.
-    /usr/bin/python3 -c 'import pefile, sys; sys.exit(not pefile.PE(sys.argv[1]).verify_checksum())' \
-        "$win/$exe"
+    /usr/bin/python3 -c 'import pefile, sys
+sys.exit(not pefile.PE(sys.argv[1]).verify_checksum())' "$win/$exe"
     check $? "$exe in the zip has a correct PE checksum"
 done
 
