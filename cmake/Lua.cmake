@@ -26,8 +26,11 @@ if(WIN32)
     add_library(lua::headers INTERFACE IMPORTED)
     target_include_directories(lua::headers INTERFACE "${RIZI_LUA_WIN_DIR}/include")
     add_library(lua::lua INTERFACE IMPORTED)
-    # -static ignores *.dll.a, so the import library is linked by its path.
-    target_link_libraries(lua::lua INTERFACE lua::headers "${RIZI_LUA_WIN_DIR}/liblua5.1.dll.a")
+    # The DLL itself, linked by its path (-static ignores *.dll.a), not its import library: ld
+    # orders the import tables of archives by the archives' paths, so the place of an import
+    # library among the system ones would follow the folder the tree sits in. The imports ld
+    # makes from the DLL take the same place wherever the tree is.
+    target_link_libraries(lua::lua INTERFACE lua::headers "${RIZI_LUA_WIN_DIR}/lua5.1.dll")
     set(RIZI_LUA_DLL "${RIZI_LUA_WIN_DIR}/lua5.1.dll")
     # Programs and the plug-in in bin/ load the DLL from beside them.
     configure_file("${RIZI_LUA_DLL}" "${CMAKE_BINARY_DIR}/bin/lua5.1.dll" COPYONLY)

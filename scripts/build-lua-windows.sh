@@ -21,8 +21,10 @@ for arch in "${archs[@]}"; do
         *) echo "build-lua-windows: unknown architecture '$arch'" >&2; exit 2 ;;
     esac
     out=$out_root/$arch
+    # A copy of this script in the output stands for the recipe: when the script changes,
+    # the architecture is built again.
     if [[ -f $out/lua5.1.dll && -f $out/liblua5.1.dll.a && -f $out/include/lua.h &&
-        -f $out/lua.exe ]]; then
+        -f $out/lua.exe ]] && cmp -s "$root/scripts/build-lua-windows.sh" "$out/built-by.sh"; then
         echo "build-lua-windows: $arch already built ($out)"
     else
         needed+=("$arch")
@@ -57,15 +59,18 @@ for arch in "${needed[@]}"; do
     rm -rf "$tmp"
     mkdir -p "$tmp/include"
     echo "build-lua-windows: compiling lua5.1.dll for $arch"
-    "$cc" -O2 -DLUA_BUILD_AS_DLL -I"$tree/src" -shared -static-libgcc \
-        -o "$tmp/lua5.1.dll" "${lib_sources[@]}" \
-        -Wl,--out-implib,"$tmp/liblua5.1.dll.a"
+    # Linked in its own folder under its bare name: ld derives the DLL's image base from the
+    # output name as written, which must not hold the folder the tree sits in. No link time.
+    (cd "$tmp" && "$cc" -O2 -DLUA_BUILD_AS_DLL -I"$tree/src" -shared -static-libgcc \
+        -o lua5.1.dll "${lib_sources[@]}" \
+        -Wl,--no-insert-timestamp -Wl,--out-implib,liblua5.1.dll.a)
     # The stand-alone interpreter over that DLL, for the Lua module's tests.
     "$cc" -O2 -DLUA_BUILD_AS_DLL -I"$tree/src" -static-libgcc -o "$tmp/lua.exe" \
         "$tree/src/lua.c" "$tmp/liblua5.1.dll.a"
     cp "$tree/src/lua.h" "$tree/src/luaconf.h" "$tree/src/lualib.h" "$tree/src/lauxlib.h" \
         "$tmp/include/"
     [[ -f $tree/etc/lua.hpp ]] && cp "$tree/etc/lua.hpp" "$tmp/include/"
+    cp "$root/scripts/build-lua-windows.sh" "$tmp/built-by.sh"
     rm -rf "$out"
     mv "$tmp" "$out"
     echo "build-lua-windows: $out"

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The release archives in dist/, built here from the release builds:
-#   Rizi-VERSION-win32.zip          Rizi.lmd (i686, stripped), Rizi.chm, README.txt and
-#                                   LICENSE.txt with CR LF line ends, examples/, and try/ with
-#                                   the i686 rizi-host.exe and lua5.1.dll
+#   Rizi-VERSION-win32.zip          Rizi.lmd (i686, stripped), Rizi.chm, README.txt,
+#                                   CHANGES.txt and LICENSE.txt with CR LF line ends,
+#                                   examples/, lua/rizi.dll (the Lua module, i686), and try/
+#                                   with the i686 rizi-host.exe and lua5.1.dll
 #   Rizi-VERSION-linux-x86_64.tar.gz  Rizi-VERSION-linux-x86_64/ with the Linux Rizi.lmd,
-#                                   rizi-host, README.txt, LICENSE.txt and examples/
+#                                   rizi-host, README.txt, CHANGES.txt, LICENSE.txt,
+#                                   examples/ and lua/5.1/rizi.so
 #   SHA256SUMS                      over both
 # VERSION is the one in project() of CMakeLists.txt, as the build wrote it to
-# plugin/version.h for the version resource. The user README is help/README.txt.
+# plugin/version.h for the version resource. The user README is help/README.txt. Two runs from
+# two clones of one commit give the same bytes (tests/package/reproducible_test.sh).
 # Then tests/package/archives_test.sh checks the archives as a user gets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,15 +25,14 @@ cmake -S . -B build/win32 -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/i686-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON -DRIZI_TESTS=OFF >/dev/null
 ninja -C build/win32 -j"$jobs" plugin host chm lua_module
-# The Lua module for Windows is not packed (it is built from the source tree with LuaRocks),
-# but its 32-bit build must keep to one export and the allowed imports.
+# The Lua module for Windows keeps to one export and the allowed imports.
 /usr/bin/python3 tests/windows/check_pe.py --machine i386 --lua-module \
     build/win32/lib/lua/5.1/rizi.dll
 
 echo "== Linux x86-64 release build"
 cmake -S . -B build/linux-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON \
     -DRIZI_TESTS=OFF -DRIZI_BENCH=OFF >/dev/null
-ninja -C build/linux-release -j"$jobs" plugin host
+ninja -C build/linux-release -j"$jobs" plugin host lua_module
 
 version_of() { # BUILD_DIR
     sed -n 's/^#define RIZI_VERSION_TEXT "\(.*\)"$/\1/p' "$1/generated/plugin/version.h"
@@ -49,7 +51,8 @@ stage=$root/build/package
 win_name=Rizi-$version-win32
 linux_name=Rizi-$version-linux-x86_64
 rm -rf "$stage" dist
-mkdir -p "$stage/$win_name/examples" "$stage/$win_name/try" "$stage/$linux_name/examples" dist
+mkdir -p "$stage/$win_name/examples" "$stage/$win_name/try" "$stage/$win_name/lua" \
+    "$stage/$linux_name/examples" "$stage/$linux_name/lua/5.1" dist
 win=$stage/$win_name linux=$stage/$linux_name
 
 crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
@@ -60,7 +63,9 @@ cp build/win32/bin/Rizi.chm "$win/Rizi.chm"
 user_readme >"$stage/README.txt"
 crlf "$stage/README.txt" >"$win/README.txt"
 crlf LICENSE >"$win/LICENSE.txt"
+crlf CHANGES.txt >"$win/CHANGES.txt"
 cp examples/*.lua "$win/examples/"
+i686-w64-mingw32-strip --strip-unneeded -o "$win/lua/rizi.dll" build/win32/lib/lua/5.1/rizi.dll
 i686-w64-mingw32-strip --strip-unneeded -o "$win/try/rizi-host.exe" build/win32/bin/rizi-host.exe
 i686-w64-mingw32-strip --strip-unneeded -o "$win/try/lua5.1.dll" build/lua-win/i686/lua5.1.dll
 
@@ -68,18 +73,20 @@ strip --strip-unneeded -o "$linux/Rizi.lmd" build/linux-release/bin/Rizi.lmd
 strip --strip-unneeded -o "$linux/rizi-host" build/linux-release/bin/rizi-host
 cp "$stage/README.txt" "$linux/README.txt"
 cp LICENSE "$linux/LICENSE.txt"
+cp CHANGES.txt "$linux/CHANGES.txt"
 cp examples/*.lua "$linux/examples/"
+strip --strip-unneeded -o "$linux/lua/5.1/rizi.so" build/linux-release/lib/lua/5.1/rizi.so
 rm "$stage/README.txt"
 
 find "$stage" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} +
-chmod 755 "$linux/rizi-host" "$linux/Rizi.lmd" "$win/try/rizi-host.exe" "$win/try/lua5.1.dll" \
-    "$win/Rizi.lmd"
+chmod 755 "$linux/rizi-host" "$linux/Rizi.lmd" "$linux/lua/5.1/rizi.so" "$win/try/rizi-host.exe" \
+    "$win/try/lua5.1.dll" "$win/Rizi.lmd" "$win/lua/rizi.dll"
 find "$stage" -exec touch -h -d "@$epoch" {} +
 
 # zip: the files at the top of the archive (Windows unpacks into a folder of the archive's
 # name), in this order, without directory entries or extra attributes.
-(cd "$win" && zip -X -q -9 "$root/dist/$win_name.zip" Rizi.lmd Rizi.chm README.txt LICENSE.txt \
-    examples/*.lua try/rizi-host.exe try/lua5.1.dll)
+(cd "$win" && zip -X -q -9 "$root/dist/$win_name.zip" Rizi.lmd Rizi.chm README.txt CHANGES.txt \
+    LICENSE.txt examples/*.lua lua/rizi.dll try/rizi-host.exe try/lua5.1.dll)
 # tar: one folder, names sorted, numeric root owner, no time in the gzip header.
 tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
     --format=gnu -cf - "$linux_name" | gzip -9 -n >"dist/$linux_name.tar.gz"

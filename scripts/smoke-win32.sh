@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Smoke run of the real i686 files as they ship: the 32-bit try/rizi-host.exe unpacked from
 # dist/Rizi-VERSION-win32.zip loads the Rizi.lmd beside it (with try/lua5.1.dll) under the
-# 32-bit wine and runs tests/windows/smoke.lua against the real loopback servers. Where this
-# kernel cannot execute 32-bit x86 code, wine32 runs through qemu-i386
-# (scripts/install-deps.sh --win32-smoke), slowly: so everything is checked in one process.
+# 32-bit wine and runs tests/windows/smoke.lua against the real loopback servers; the script
+# also requires the Lua module lua/rizi.dll from the zip. Where this kernel cannot execute
+# 32-bit x86 code, wine32 runs through qemu-i386 (scripts/install-deps.sh --win32-smoke),
+# slowly: so everything is checked in one process.
 # Shares the prefix of the wine64 run (build/win64/wineprefix) and adds its 32-bit side once.
 # Usage: smoke-win32.sh [ZIP]   (default: the zip in dist/, made by scripts/package.sh if absent)
 set -euo pipefail
@@ -58,6 +59,6 @@ bash scripts/servers.sh start
 start=$SECONDS
 status=0
 /usr/bin/wine "$unpacked/try/rizi-host.exe" --plugin "$unpacked/Rizi.lmd" \
-    run tests/windows/smoke.lua 127.0.0.1 </dev/null || status=$?
+    run tests/windows/smoke.lua 127.0.0.1 "$unpacked/lua" </dev/null || status=$?
 echo "smoke-win32: one i686 process took $((SECONDS - start)) s, exit status $status"
 exit "$status"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release archives as a user gets them: the checksums hold, each archive lists exactly the
 # files it should, the text files have the line ends of their system, the files unpacked from
-# the zip pass the static checks of the Windows plug-in, and the Linux files unpacked from the
-# tarball run.
+# the zip pass the static checks of the Windows plug-in and module, and the Linux files
+# unpacked from the tarball run, the module through lua5.1. (The Windows module is loaded in
+# the i686 smoke run, scripts/smoke-win32.sh.)
 # Usage: archives_test.sh DIST VERSION WORK_DIR
 set -uo pipefail
 export LC_ALL=C
@@ -48,12 +49,12 @@ expect_list "SHA256SUMS covers both archives" "$(awk '{print $2}' "$dist/SHA256S
 unzip -tq "$zip" >/dev/null
 check $? "unzip -t $zip"
 expect_list "the files of ${zip##*/}" "$(unzip -Z1 "$zip")" \
-    "$(printf '%s\n' Rizi.lmd Rizi.chm README.txt LICENSE.txt try/rizi-host.exe try/lua5.1.dll \
-        "$examples")"
+    "$(printf '%s\n' Rizi.lmd Rizi.chm README.txt CHANGES.txt LICENSE.txt lua/rizi.dll \
+        try/rizi-host.exe try/lua5.1.dll "$examples")"
 unzip -q "$zip" -d "$work/win32"
 check $? "unzip $zip"
 win=$work/win32
-for text in README.txt LICENSE.txt; do
+for text in README.txt CHANGES.txt LICENSE.txt; do
     # Every line ends in CR LF: no LF without its CR.
     lines=$(wc -l <"$win/$text")
     crlf_lines=$(grep -c $'\r$' "$win/$text")
@@ -69,24 +70,32 @@ done
 /usr/bin/python3 "$source_root/tests/windows/check_pe.py" --machine i386 "$win/Rizi.lmd" \
     >"$work/pe.txt" 2>&1
 check $? "static checks of Rizi.lmd from the zip ($(tail -1 "$work/pe.txt"))"
-for exe in Rizi.lmd try/rizi-host.exe try/lua5.1.dll; do
+/usr/bin/python3 "$source_root/tests/windows/check_pe.py" --machine i386 --lua-module \
+    "$win/lua/rizi.dll" >"$work/pe-module.txt" 2>&1
+check $? "static checks of lua/rizi.dll from the zip ($(tail -1 "$work/pe-module.txt"))"
+for exe in Rizi.lmd lua/rizi.dll try/rizi-host.exe try/lua5.1.dll; do
     i686-w64-mingw32-objdump -f "$win/$exe" | grep -q "file format pei-i386"
     check $? "$exe in the zip is 32-bit Windows code"
     ! i686-w64-mingw32-objdump -h "$win/$exe" | grep -q '\.debug_'
     check $? "$exe in the zip carries no debug sections"
+    # The time stamps are set after the link (strip): the checksum must follow them.
+    /usr/bin/python3 -c 'import pefile, sys
+sys.exit(not pefile.PE(sys.argv[1]).verify_checksum())' "$win/$exe"
+    check $? "$exe in the zip has a correct PE checksum"
 done
 
 # The tarball: one folder, its listing, line ends, and a run of its rizi-host.
 tar -tzf "$tarball" >"$work/tar.txt"
 check $? "tar -tzf $tarball"
 expect_list "the files of ${tarball##*/}" "$(grep -v '/$' "$work/tar.txt")" \
-    "$(printf '%s\n' Rizi.lmd rizi-host README.txt LICENSE.txt "$examples" |
+    "$(printf '%s\n' Rizi.lmd rizi-host README.txt CHANGES.txt LICENSE.txt lua/5.1/rizi.so \
+        "$examples" |
         sed "s|^|$linux_name/|")"
 tar -xzf "$tarball" -C "$work"
 linux=$work/$linux_name
-! grep -q $'\r' "$linux/README.txt" "$linux/LICENSE.txt"
-check $? "README.txt and LICENSE.txt in the tarball have LF line ends"
-for file in Rizi.lmd rizi-host; do
+! grep -q $'\r' "$linux/README.txt" "$linux/CHANGES.txt" "$linux/LICENSE.txt"
+check $? "README.txt, CHANGES.txt and LICENSE.txt in the tarball have LF line ends"
+for file in Rizi.lmd rizi-host lua/5.1/rizi.so; do
     readelf -h "$linux/$file" 2>/dev/null | grep -q "Machine:.*X86-64"
     check $? "$file in the tarball is x86-64 code"
     ! readelf -S "$linux/$file" | grep -q '\.symtab'
@@ -97,6 +106,10 @@ done
 check $? "rizi-host info from the tarball reports version $version"
 "$linux/rizi-host" -e 'assert(type(Rizi.GetTimezoneBias()) == "number")' >/dev/null 2>&1
 check $? "rizi-host from the tarball runs a script with table Rizi"
+# The module as README.txt tells: its folder on the C path, then require.
+LUA_CPATH="$linux/lua/5.1/?.so" lua5.1 \
+    -e 'assert(type(require("rizi").GetTimezoneBias()) == "number")' >/dev/null 2>&1
+check $? "lua5.1 requires lua/5.1/rizi.so from the tarball"
 
 if ((failed > 0)); then
     echo "$failed of $((passed + failed)) checks of the archives failed"

@@ -1,9 +1,12 @@
 -- Smoke run of the real 32-bit files: rizi-host.exe (i686) has loaded Rizi.lmd with
 -- lua5.1.dll and registered its actions. One line per check; an error at the end when any
 -- failed, so the host exits non-zero.
--- Usage: rizi-host run smoke.lua [SERVER]   (SERVER: the loopback time servers, 127.0.0.1)
+-- Then the Lua module from the same zip, loaded into this process as a Lua user would.
+-- Usage: rizi-host run smoke.lua [SERVER [MODULE_DIR]]
+--   SERVER: the loopback time servers, 127.0.0.1; MODULE_DIR: the zip's lua folder, "lua"
 
 local server = arg and arg[1] or "127.0.0.1"
+local module_dir = arg and arg[2] or "lua"
 local count, failed = 0, 0
 
 local function check(ok, what, detail)
@@ -106,6 +109,17 @@ check(Rizi.RetrieveTSTime("127.0.0.1:", 5) == nil, "an unresolvable name gives n
 -- A timeout below the 32-bit range is the lowest one (a single poll), not its wrapped value
 -- of about 24 days.
 check(Rizi.RetrieveNTPTime("127.0.0.213", -2 ^ 31 - 1) == nil, "a timeout of -2^31 - 1 gives nil")
+
+-- The module lua/rizi.dll: its folder on the C path, then require, as README.txt tells. It
+-- takes the Lua API from the lua5.1.dll already loaded and starts its own socket layer.
+package.cpath = module_dir .. "/?.dll"
+local loaded, rizi = pcall(require, "rizi")
+check(loaded and type(rizi) == "table", "require \"rizi\" loads " .. module_dir .. "/rizi.dll",
+      tostring(rizi))
+if loaded and type(rizi) == "table" then
+    check(rizi.GetTimezoneBias() == bias, "the module's GetTimezoneBias agrees with Rizi's")
+    retrieval("rizi.RetrieveNTPTime", rizi.RetrieveNTPTime(server, 2000))
+end
 
 print(string.format("smoke: %d checks, %d failed", count, failed))
 if failed > 0 then
