@@ -70,6 +70,26 @@ const char* CertificateReason(DWORD flags) {
     return "the secure connection failed";
 }
 
+// WinHTTP's errors in words, for the ones a time query meets.
+const char* ErrorWords(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_TIMEOUT:
+        return "the time ran out";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        return "the host name does not resolve";
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+        return "cannot connect to the server";
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+        return "the connection was reset or closed";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        return "the answer is not HTTP";
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+        return "the URL's scheme is not http or https";
+    default:
+        return "the request failed";
+    }
+}
+
 void Fail(DWORD error, const Progress& progress, HttpExchange* out) {
     switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
@@ -100,7 +120,7 @@ void Fail(DWORD error, const Progress& progress, HttpExchange* out) {
         out->failure = HttpFailure::Network;
         break;
     }
-    std::snprintf(out->detail, sizeof out->detail, "WinHTTP error %lu",
+    std::snprintf(out->detail, sizeof out->detail, "%s (WinHTTP error %lu)", ErrorWords(error),
                   static_cast<unsigned long>(error));
 }
 
