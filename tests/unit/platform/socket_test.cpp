@@ -1,13 +1,19 @@
 // The resolver from several threads at once: each thread must get its own name's address,
-// never another thread's.
+// never another thread's. On POSIX also the socket wait under a stream of signals.
 #include "platform/socket.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <pthread.h>
+#endif
 
 namespace {
 
@@ -61,5 +67,52 @@ TEST(ResolveFirstAddress, EveryThreadGetsItsOwnAnswer) {
     EXPECT_EQ(unresolved.load(), 0);
     platform::SocketCleanup();
 }
+
+#if !defined(_WIN32)
+
+std::atomic<int> signals_seen{0};
+
+void CountSignal(int) {
+    ++signals_seen;
+}
+
+TEST(WaitReadable, EndsOnTimeUnderAStreamOfSignals) {
+    // A host's interval timer: a signal every 20 ms, whose handler lets poll fail with EINTR
+    // (no SA_RESTART). SIGWINCH is ignored by default, so one that comes late does no harm.
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGWINCH, &action, &previous), 0);
+    const platform::SocketHandle silent = platform::OpenSocket(platform::SocketType::Datagram);
+    ASSERT_NE(silent, platform::InvalidSocket);
+    ASSERT_TRUE(platform::Bind(silent, platform::InetAddr("127.0.0.1"), 0));
+
+    // The signals go on for 2 s: a wait that starts again from the whole timeout lasts that long.
+    signals_seen = 0;
+    std::atomic<bool> done{false};
+    const pthread_t waiter = pthread_self();
+    std::thread timer([&] {
+        for (int i = 0; i < 100 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pthread_kill(waiter, SIGWINCH);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int result = platform::WaitReadable(silent, 100);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    done = true;
+    timer.join();
+    platform::CloseSocket(silent);
+    sigaction(SIGWINCH, &previous, nullptr);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(signals_seen.load(), 3);
+    EXPECT_GE(waited, std::chrono::milliseconds(100)); // never shorter than asked
+    // About 100 ms; the bound leaves room for a busy machine.
+    EXPECT_LT(waited, std::chrono::milliseconds(500));
+}
+
+#endif
 
 } // namespace
