@@ -104,13 +104,16 @@ int ReadTimeoutArgument(lua_State* L) {
 }
 
 // Timeouts read the same in every Lua: a fraction is cut off (5.4's own conversion would
-// make 20.5 a wait of 0), and 64-bit integers saturate.
+// make 20.5 a wait of 0, an i686 Lua 5.1 rounds 20.7 to 21), and 64-bit integers saturate.
 TEST(OptInt32Argument, ReadsTimeoutsAlikeInEveryLuaVersion) {
     ModuleState state;
     lua_register(state.get(), "f", ReadTimeoutArgument);
     EXPECT_EQ(state.Run("return f(20.5)"), "20");
     EXPECT_EQ(state.Run("return f('20.5')"), "20");
     EXPECT_EQ(state.Run("return f(-20.5)"), "-20");
+    EXPECT_EQ(state.Run("return f(20.7)"), "20");
+    EXPECT_EQ(state.Run("return f('20.7')"), "20");
+    EXPECT_EQ(state.Run("return f(-20.7)"), "-20");
     EXPECT_EQ(state.Run("return f(2^40)"), "2147483647");
     EXPECT_EQ(state.Run("return f(-2^40)"), "-2147483648");
 }
