@@ -1,5 +1,5 @@
 // The only differences between the Lua versions the library is built for (5.1 and LuaJIT,
-// which share one interface, and 5.4): how a pair reaches the globals and how hours are
+// which share one interface, and 5.4): how a value reaches the globals and how hours are
 // pushed. Everything else calls the API common to both.
 #pragma once
 
@@ -11,7 +11,7 @@
 namespace timelib {
 
 // Stores the value on top of the stack in the globals under the key below it and pops both.
-inline void SetGlobalPair(lua_State* L) {
+inline void SetGlobal(lua_State* L) {
 #if LUA_VERSION_NUM < 502
     lua_settable(L, LUA_GLOBALSINDEX); // stack: (key and value popped)
 #else

@@ -36,7 +36,7 @@ std::int32_t RegisterActions(lua_State* L) {
     runtime::NetworkStartup();
     lua_pushstring(L, "Rizi"); // stack: "Rizi"
     PushRiziTable(L);          // stack: "Rizi", table
-    SetGlobalPair(L);          // stack: (as on entry)
+    SetGlobal(L);              // stack: (as on entry)
     return 1;
 }
 
