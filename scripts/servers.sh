@@ -2,7 +2,9 @@
 # Real time servers on loopback for the tests and the demo:
 #   chronyd serving its own clock (SNTP) on UDP 127.0.0.1:123, never touching the system clock;
 #   xinetd's internal RFC 868 "time" service on TCP 127.0.0.1:37.
-# Usage: servers.sh start|stop|status
+# Usage: servers.sh start|stop [chronyd|xinetd ...]   (default: both)
+#        servers.sh status
+#        servers.sh running chronyd|xinetd   (exit 0 and its PID when it runs)
 # Private configuration, pid and log files live in $RIZI_SERVERS_DIR (default /tmp/rizi-servers).
 # Ports 123 and 37 need root (or a private network namespace: unshare -rn, with lo up).
 set -euo pipefail
@@ -172,15 +174,39 @@ status_one() {
     fi
 }
 
-case "${1:-}" in
+# The pid file of a server named on the command line.
+pid_file() {
+    case $1 in
+    chronyd) echo "$chrony_pid" ;;
+    xinetd) echo "$xinetd_pid" ;;
+    *) die "unknown server '$1' (chronyd or xinetd)" ;;
+    esac
+}
+
+command=${1:-}
+shift || true
+names=("$@")
+[[ ${#names[@]} -gt 0 ]] || names=(chronyd xinetd)
+case "$command" in
 start)
+    for name in "${names[@]}"; do
+        pid_file "$name" >/dev/null
+    done
     write_configs
-    start_chronyd
-    start_xinetd
+    for name in "${names[@]}"; do
+        "start_$name"
+    done
     ;;
 stop)
-    stop_one "$chrony_pid" chronyd
-    stop_one "$xinetd_pid" xinetd
+    for name in "${names[@]}"; do
+        file=$(pid_file "$name")
+        stop_one "$file" "$name"
+    done
+    ;;
+running)
+    [[ $# -eq 1 ]] || die "usage: $0 running chronyd|xinetd"
+    file=$(pid_file "$1")
+    live_pid "$file" "$1"
     ;;
 status)
     rc=0
@@ -189,7 +215,7 @@ status)
     exit $rc
     ;;
 *)
-    echo "usage: $0 start|stop|status" >&2
+    echo "usage: $0 start|stop [chronyd|xinetd ...] | status | running chronyd|xinetd" >&2
     exit 2
     ;;
 esac
