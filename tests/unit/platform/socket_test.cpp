@@ -11,8 +11,16 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include "tests/support/test_system.h"
+
+#include <cerrno>
 #include <csignal>
+#include <netdb.h>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -69,6 +77,64 @@ TEST(ResolveFirstAddress, EveryThreadGetsItsOwnAnswer) {
 }
 
 #if !defined(_WIN32)
+
+// What the child of the next test reports in its exit status.
+enum ManyAddressesOutcome { FirstAddress, Unresolved, OtherAddress, AnswerFits, NoNamespace };
+
+ManyAddressesOutcome ResolveInPrivateHosts(const std::string& hosts, const std::string& conf,
+                                           std::uint32_t first) {
+    // Its own mount namespace, in which the files replace the machine's (root only).
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0 ||
+        mount(conf.c_str(), "/etc/host.conf", nullptr, MS_BIND, nullptr) != 0) {
+        return NoNamespace;
+    }
+    // The answer must outgrow the resolver's first kilobyte, or the test proves nothing.
+    char small[1024];
+    hostent entry{};
+    hostent* host = nullptr;
+    int host_error = 0;
+    if (gethostbyname_r("many.rizi.test", &entry, small, sizeof small, &host, &host_error) !=
+        ERANGE) {
+        return AnswerFits;
+    }
+    std::uint32_t address = 0;
+    if (!platform::ResolveFirstAddress("many.rizi.test", &address)) {
+        return Unresolved;
+    }
+    return address == first ? FirstAddress : OtherAddress;
+}
+
+TEST(ResolveFirstAddress, GivesTheFirstOfSeveralHundredAddresses) {
+    // 300 addresses for one name, read together ("multi on"), in a private hosts file.
+    test_support::TempFolder folder;
+    std::string lines;
+    for (int i = 0; i < 300; ++i) {
+        lines += "10.77." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250) +
+                 " many.rizi.test\n";
+    }
+    const std::string hosts = folder.Path() + "/hosts";
+    const std::string conf = folder.Path() + "/host.conf";
+    ASSERT_TRUE(test_support::WriteFile(hosts, lines, false));
+    ASSERT_TRUE(test_support::WriteFile(conf, "multi on\n", false));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        _exit(ResolveInPrivateHosts(hosts, conf, Ipv4(10, 77, 0, 1)));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const int outcome = WEXITSTATUS(status);
+    if (outcome == NoNamespace) {
+        GTEST_SKIP() << "no private mount namespace here (root needed)";
+    }
+    const char* const said[] = {"the first address", "unresolved", "another address",
+                                "an answer that fits the first buffer"};
+    ASSERT_LT(outcome, NoNamespace);
+    EXPECT_EQ(outcome, FirstAddress) << said[outcome];
+}
 
 std::atomic<int> signals_seen{0};
 
