@@ -19,9 +19,10 @@ struct ProcessOps {
     // ShellExecuteExA: the default action on file with parameters, in directory (null: the
     // caller's), without any error dialog. True when it was started.
     bool (*shell_execute)(const char* file, const char* parameters, const char* directory);
-    // GetWindowsDirectoryA: the Windows folder, zero-terminated, in buffer of size bytes. Its
-    // length; 0 when there is none (always on POSIX); size or more when it does not fit.
-    std::uint32_t (*get_windows_directory)(char* buffer, std::uint32_t size);
+    // GetSystemWindowsDirectoryA: the system's Windows folder (the shared one, also on a
+    // terminal server), zero-terminated, in buffer of size bytes. Its length; 0 when there is
+    // none (always on POSIX); size or more when it does not fit.
+    std::uint32_t (*get_system_windows_directory)(char* buffer, std::uint32_t size);
 };
 
 // The real calls; tests replace them.

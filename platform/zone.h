@@ -34,19 +34,4 @@ struct ZoneOps {
 // The table in use; its default is the real call.
 extern ZoneOps zone_ops;
 
-#if defined(_WIN32)
-// The replacement for characters that the code page lacks, as WideCharToMultiByte takes it:
-// "?", or null for the code pages that accept none (UTF-8, UTF-7).
-const char* ReplacementCharFor(std::uint32_t code_page);
-
-// Converts a zone name (at most ZoneNameUnits units, zero-terminated when shorter) to the
-// code page, as many whole characters as fit in ZoneNameUnits bytes of out; unmappable ones
-// become "?". The count of bytes written, 0 for an empty name or a failed conversion.
-int ZoneNameToCodePage(std::uint32_t code_page, const char16_t* name, char* out);
-#else
-// read_time_zone as it would answer at now_seconds (seconds since 1970, UTC) under the
-// current TZ, which the caller has applied with tzset.
-std::int32_t ReadTimeZoneAt(std::int64_t now_seconds, ZoneInfo* info);
-#endif
-
 } // namespace platform

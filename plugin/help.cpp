@@ -41,11 +41,12 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// The viewer in the Windows folder, in text's storage, when a file of that name is there;
-// null otherwise, and the system's search for the bare name applies.
+// The viewer in the system's Windows folder, in text's storage, when a file of that name is
+// there; null otherwise, and the system's search for the bare name applies.
 const char* WindowsFolderViewer(TemporaryText& text) {
     char folder[ProbePathBytes] = {};
-    const std::uint32_t length = platform::process_ops.get_windows_directory(folder, sizeof folder);
+    const std::uint32_t length =
+        platform::process_ops.get_system_windows_directory(folder, sizeof folder);
     if (length == 0 || length >= sizeof folder)
         return nullptr;
     // The folder ends with a backslash only when it is a drive's root.

@@ -35,8 +35,9 @@ std::int32_t LaunchProgram(const char* program, const char* parameters, const ch
                            const char* application = nullptr);
 
 // Starts the viewer on the help file in folder: 1 when started, 0 when the file is absent or
-// the viewer did not start. The viewer is the Windows folder's "hh.exe" when there is one
-// (never one planted in the host's or the current folder), else whatever the search finds.
+// the viewer did not start. The viewer is the system's Windows folder's "hh.exe" when there
+// is one (never one planted in the host's or the current folder), else whatever the search
+// finds.
 std::int32_t ShowHelpForPlugin(const char* folder);
 
 // Starts the viewer on the action's page of the help file in folder; results as above.

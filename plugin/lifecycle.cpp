@@ -1,6 +1,5 @@
 #include "plugin/lifecycle.h"
 
-#include "platform/module_entry.h"
 #include "plugin/identity.h"
 #include "plugin/thread_text.h"
 #include "runtime/heap.h"
@@ -10,7 +9,7 @@
 namespace plugin {
 
 // No step's result is examined: the loader is always told the module started.
-void Startup() {
+void Startup(Network network) {
     // 1. The module heap: the services' own records.
     runtime::CreateHeap(runtime::Heap::Module);
     // 2. The string heap, the thread-local slot and the loading thread's text area.
@@ -25,12 +24,14 @@ void Startup() {
     // 7. The JCALG1 packer, so the action document unpacks from the host's first call on.
     runtime::RegisterJcalg1Packer();
     // 8. The socket layer; registering the actions starts it again if this failed.
-    runtime::NetworkStartup();
+    if (network == Network::Included)
+        runtime::NetworkStartup();
 }
 
-void Teardown() {
+void Teardown(Network network) {
     runtime::DestroyPackHandleList();
-    runtime::NetworkShutdown();
+    if (network == Network::Included)
+        runtime::NetworkShutdown();
     runtime::DestroyHeap(runtime::Heap::Memory);
     // The slot goes first: on Windows freeing it releases the areas still set, which needs
     // the string heap alive.
@@ -40,15 +41,3 @@ void Teardown() {
 }
 
 } // namespace plugin
-
-namespace platform {
-
-void OnModuleLoad() {
-    plugin::Startup();
-}
-
-void OnModuleUnload() {
-    plugin::Teardown();
-}
-
-} // namespace platform

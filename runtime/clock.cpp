@@ -15,16 +15,15 @@ std::atomic<std::int64_t> ticks_per_ms{0};
 // Set by the first sleep or wait, which raises the timer resolution; never lowered again.
 std::atomic<bool> resolution_raised{false};
 
-// Before the first sleep or wait: 1-millisecond timer resolution for the process. Only the
-// thread that sets the flag asks; the others need not wait for it.
+} // namespace
+
+// Only the thread that sets the flag asks; the others need not wait for it.
 void RaiseTimerResolutionOnce() {
     if (!resolution_raised.load(std::memory_order_relaxed) &&
         !resolution_raised.exchange(true, std::memory_order_relaxed)) {
         platform::clock_ops.raise_timer_resolution();
     }
 }
-
-} // namespace
 
 std::int32_t ElapsedMs() {
     // Step 1: learn the counter frequency once; below 1000 counts per second (or without a
@@ -62,14 +61,6 @@ std::int64_t CounterNs() {
 void SleepMs(std::int32_t milliseconds) {
     RaiseTimerResolutionOnce();
     platform::clock_ops.sleep_for(milliseconds < 0 ? 0u : static_cast<std::uint32_t>(milliseconds));
-}
-
-void WaitReadableMs(platform::SocketHandle socket, std::int32_t milliseconds) {
-    RaiseTimerResolutionOnce();
-    // The platform reads a negative time as "no limit".
-    const std::int32_t limit = milliseconds < 0 ? 0 : milliseconds;
-    if (platform::clock_ops.wait_readable(socket, limit) < 0)
-        platform::clock_ops.sleep_for(static_cast<std::uint32_t>(limit));
 }
 
 void ResetClockForTesting() {

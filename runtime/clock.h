@@ -1,9 +1,6 @@
-// A millisecond counter for time limits, a sleep, and a wait on a socket between polls. Owns
-// the cached ticks-per-millisecond and the timer-resolution flag; the counters and the waits
-// come from platform/clock.h.
+// A millisecond counter for time limits and a sleep. Owns the cached ticks-per-millisecond
+// and the timer-resolution flag; the counters and the waits come from platform/clock.h.
 #pragma once
-
-#include "platform/socket.h"
 
 #include <cstdint>
 
@@ -20,11 +17,9 @@ std::int64_t CounterNs();
 // Sleeps for the given milliseconds; the first call raises the timer resolution to 1 ms.
 void SleepMs(std::int32_t milliseconds);
 
-// Waits until the socket is readable (data, a close or an error) or the milliseconds have
-// passed, whichever comes first; consumes nothing. The timer resolution is raised first, as
-// for SleepMs, so that a 1-millisecond wait lasts about one millisecond. A negative time
-// counts as 0; a wait that fails sleeps instead, so that no loop built on it can spin.
-void WaitReadableMs(platform::SocketHandle socket, std::int32_t milliseconds);
+// Asks once per process for a 1-millisecond timer resolution, as the first sleep does; a
+// wait on a socket calls it first, so that a 1-millisecond wait lasts about one millisecond.
+void RaiseTimerResolutionOnce();
 
 // Milliseconds from start to now in wrapping 32-bit arithmetic, so a counter wrap between
 // the two readings does not matter.

@@ -1,5 +1,6 @@
 #include "runtime/net.h"
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "runtime/clock.h"
 #include "runtime/heap.h"
@@ -230,7 +231,12 @@ void WaitConnectionEvent(ConnectionHandle conn, std::int32_t timeout_ms) {
         return;
     }
     // Readability is the one signal for both kinds: a datagram, bytes, or a close or error.
-    WaitReadableMs(conn->socket, timeout_ms);
+    // The platform reads a negative time as "no limit", so it counts as 0 here; a wait that
+    // fails sleeps instead, so that no polling loop built on it can spin.
+    RaiseTimerResolutionOnce();
+    const std::int32_t limit = timeout_ms < 0 ? 0 : timeout_ms;
+    if (platform::clock_ops.wait_readable(conn->socket, limit) < 0)
+        SleepMs(limit);
 }
 
 std::int32_t ReceiveFromConnection(ConnectionHandle conn, void* buffer, std::int32_t length) {

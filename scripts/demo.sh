@@ -17,7 +17,18 @@ cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIZI_TESTS=OFF >
 ninja -C build/linux -j"$jobs" host plugin
 
 echo "== starting the loopback time servers"
-trap 'bash "$root/scripts/servers.sh" stop' EXIT
+# Servers that already run (a test run's, for instance) are used and left running; only those
+# this run starts are stopped at the end. The trap comes first: a start that fails half-way
+# leaves none of ours behind.
+ours=()
+for name in chronyd xinetd lab; do
+    if pid=$(bash scripts/servers.sh running "$name"); then
+        echo "demo: $name already runs (pid $pid); it is used and left running"
+    else
+        ours+=("$name")
+    fi
+done
+trap '[[ ${#ours[@]} -eq 0 ]] || bash "$root/scripts/servers.sh" stop "${ours[@]}"' EXIT
 bash scripts/servers.sh start
 
 echo "== rizi-host run examples/clock.lua $server"

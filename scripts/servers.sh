@@ -4,7 +4,9 @@
 #   xinetd's internal RFC 868 "time" service on TCP 127.0.0.1:37;
 #   the NTP lab (tests/servers/ntp_lab.py): servers with known faults on UDP 127.0.0.1:12301
 #   to 12314 (and [::1]:12301, 12302), for the measurement functions.
-# Usage: servers.sh start|stop|status
+# Usage: servers.sh start|stop [chronyd|xinetd|lab ...]   (default: all three)
+#        servers.sh status
+#        servers.sh running chronyd|xinetd|lab   (exit 0 and its PID when it runs)
 # Private configuration, pid and log files live in $RIZI_SERVERS_DIR (default /tmp/rizi-servers).
 # Ports 123 and 37 need root (or a private network namespace: unshare -rn, with lo up).
 set -euo pipefail
@@ -201,17 +203,46 @@ status_one() {
     fi
 }
 
-case "${1:-}" in
+# The pid file of a server named on the command line.
+pid_file() {
+    case $1 in
+    chronyd) echo "$chrony_pid" ;;
+    xinetd) echo "$xinetd_pid" ;;
+    lab) echo "$lab_pid" ;;
+    *) die "unknown server '$1' (chronyd, xinetd or lab)" ;;
+    esac
+}
+
+# The program name a server's process has (the lab is a Python script).
+program_of() {
+    case $1 in
+    lab) echo python3 ;;
+    *) echo "$1" ;;
+    esac
+}
+
+command=${1:-}
+shift || true
+names=("$@")
+[[ ${#names[@]} -gt 0 ]] || names=(chronyd xinetd lab)
+case "$command" in
 start)
+    for name in "${names[@]}"; do
+        pid_file "$name" >/dev/null
+    done
     write_configs
-    start_chronyd
-    start_xinetd
-    start_lab
+    for name in "${names[@]}"; do
+        "start_$name"
+    done
     ;;
 stop)
-    stop_one "$chrony_pid" chronyd
-    stop_one "$xinetd_pid" xinetd
-    stop_one "$lab_pid" python3
+    for name in "${names[@]}"; do
+        stop_one "$(pid_file "$name")" "$(program_of "$name")"
+    done
+    ;;
+running)
+    [[ $# -eq 1 ]] || die "usage: $0 running chronyd|xinetd|lab"
+    live_pid "$(pid_file "$1")" "$(program_of "$1")"
     ;;
 status)
     rc=0
@@ -221,7 +252,7 @@ status)
     exit $rc
     ;;
 *)
-    echo "usage: $0 start|stop|status" >&2
+    echo "usage: $0 start|stop [chronyd|xinetd|lab ...] | status | running chronyd|xinetd|lab" >&2
     exit 2
     ;;
 esac

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Windows: the whole test suite of the x86-64 build run under wine64 (this kernel cannot
 # execute 32-bit x86 code, so the x86-64 build of the same sources stands in for the run; see
-# DESIGN.md). Then one smoke run of the real i686 files, as unpacked from the release zip
-# (scripts/smoke-win32.sh; scripts/package.sh builds the zip and checks its files statically).
+# "Windows builds" in README.md). Then one smoke run of the real i686 files, as unpacked from
+# the release zip (scripts/smoke-win32.sh; scripts/package.sh builds the zip and checks its
+# files statically).
 # Exits 0 only when every build and test passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."

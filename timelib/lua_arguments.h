@@ -8,8 +8,9 @@
 namespace timelib {
 
 // The optional integer argument arg (luaL_optinteger: default when absent or nil, numeric
-// strings accepted, the same argument error otherwise) as 32 bits: values beyond the 32-bit
-// range saturate at its limits instead of wrapping; NaN reads as 0.
+// strings accepted, the same argument error otherwise) as 32 bits: a fraction is cut off
+// (20.7 and -20.7 read as 20 and -20), values beyond the 32-bit range saturate at its limits
+// instead of wrapping, NaN reads as 0.
 std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value);
 
 } // namespace timelib

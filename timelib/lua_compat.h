@@ -1,7 +1,6 @@
 // The only differences between the Lua versions the library is built for (5.1 and LuaJIT,
-// which share one interface, and 5.4): how a pair reaches the globals, how hours are pushed,
-// how long a table is, and how a number argument becomes an integer. Everything else calls the API
-// common to both.
+// which share one interface, and 5.4): how a value reaches the globals, how hours are pushed
+// and how long a table is. Everything else calls the API common to both.
 #pragma once
 
 #include "timelib/lua_api.h"
@@ -13,7 +12,7 @@
 namespace timelib {
 
 // Stores the value on top of the stack in the globals under the key below it and pops both.
-inline void SetGlobalPair(lua_State* L) {
+inline void SetGlobal(lua_State* L) {
 #if LUA_VERSION_NUM < 502
     lua_settable(L, LUA_GLOBALSINDEX); // stack: (key and value popped)
 #else
@@ -46,21 +45,6 @@ inline std::size_t RawLength(lua_State* L, int index) {
     return lua_objlen(L, index);
 #else
     return static_cast<std::size_t>(lua_rawlen(L, index));
-#endif
-}
-
-// The integer value of number argument arg, already read as n and known to lie inside the
-// 32-bit range. 5.1 leaves a fraction to the interpreter's own conversion, as
-// luaL_optinteger does; from 5.3 on that conversion gives 0 for a number with a fraction, so
-// the fraction is cut off here instead (20.5 waits 20, not 0).
-inline std::int32_t NumberArgumentToInt32(lua_State* L, int arg, lua_Number n) {
-#if LUA_VERSION_NUM < 503
-    static_cast<void>(n);
-    return static_cast<std::int32_t>(lua_tointeger(L, arg));
-#else
-    static_cast<void>(L);
-    static_cast<void>(arg);
-    return static_cast<std::int32_t>(n);
 #endif
 }
 

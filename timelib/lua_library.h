@@ -17,8 +17,9 @@ namespace timelib {
 // Leaves the Lua stack as it found it.
 std::int32_t RegisterActions(lua_State* L);
 
-// Lua: require "rizi". Starts the network layer and returns a new table with the same
-// functions, creating no global and leaving package.loaded to require.
+// Lua: require "rizi". Returns a new table with the same functions, creating no global and
+// leaving package.loaded to require. The first state to open the module starts the network
+// layer; the last one of them to close stops it.
 int OpenModule(lua_State* L);
 
 // With a table on top of the stack, stores function in it under name.

@@ -23,6 +23,25 @@ runtime::TimeValue TimeProtocolSecondsToTimeValue(std::uint32_t seconds) {
     return runtime::AddYears(since_1990, YearsFrom1970To1990);
 }
 
+bool TimeProtocolReplyTime(const std::uint8_t* reply, std::int32_t received,
+                           runtime::TimeValue* time) {
+    if (received < ReplySize) {
+        return false;
+    }
+    // Big-endian, every byte counting, zero bytes included.
+    const std::uint32_t seconds = (std::uint32_t{reply[0]} << 24) |
+                                  (std::uint32_t{reply[1]} << 16) | (std::uint32_t{reply[2]} << 8) |
+                                  std::uint32_t{reply[3]};
+    // The calendar cannot place times before 1990 or after 2038-01-18 23:59:59 (a negative
+    // value): no time rather than a table without calendar fields.
+    const runtime::TimeValue t = TimeProtocolSecondsToTimeValue(seconds);
+    if (t < 0) {
+        return false;
+    }
+    *time = t;
+    return true;
+}
+
 bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeValue* time) {
     // The limit also bounds the connect, so an unreachable server cannot hold the thread.
     const std::int32_t limit = wait_limit < 1 ? 1 : wait_limit;
@@ -58,22 +77,7 @@ bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeV
         received += n;
     }
     runtime::CloseClientConnection(conn);
-    if (received < ReplySize) {
-        return false;
-    }
-
-    // Big-endian, every byte counting, zero bytes included.
-    const std::uint32_t seconds = (std::uint32_t{reply[0]} << 24) |
-                                  (std::uint32_t{reply[1]} << 16) | (std::uint32_t{reply[2]} << 8) |
-                                  std::uint32_t{reply[3]};
-    // The calendar cannot place times before 1990 or after 2038-01-18 23:59:59 (a negative
-    // value): no time rather than a table without calendar fields.
-    const runtime::TimeValue t = TimeProtocolSecondsToTimeValue(seconds);
-    if (t < 0) {
-        return false;
-    }
-    *time = t;
-    return true;
+    return TimeProtocolReplyTime(reply, received, time);
 }
 
 int RetrieveTSTime(lua_State* L) {

@@ -19,6 +19,12 @@ constexpr std::int32_t DefaultTimeWaitLimit = 130;
 // wrap in 2036. Dates that AddYears cannot reach give its failure value.
 runtime::TimeValue TimeProtocolSecondsToTimeValue(std::uint32_t seconds);
 
+// The time in the received bytes of a reply: the first 4, big-endian, as
+// TimeProtocolSecondsToTimeValue reads them. False, with time untouched, when fewer than 4
+// came or their time lies outside 1990-01-01 00:00:00 to 2038-01-18 23:59:59 UTC.
+bool TimeProtocolReplyTime(const std::uint8_t* reply, std::int32_t received,
+                           runtime::TimeValue* time);
+
 // Connects to host (the connect bounded by max(wait_limit, 1) ms) and reads the 4-byte
 // reply, in as many pieces as it comes, until the peer closes or max(wait_limit, 1) polls
 // found nothing. False, with time untouched, when fewer than 4 bytes came or their time lies

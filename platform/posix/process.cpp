@@ -120,7 +120,7 @@ bool PosixShellExecute(const char* file, const char* /*parameters*/, const char*
 }
 
 // No Windows folder here: the search along PATH always applies.
-std::uint32_t PosixGetWindowsDirectory(char* buffer, std::uint32_t size) {
+std::uint32_t PosixGetSystemWindowsDirectory(char* buffer, std::uint32_t size) {
     if (size > 0)
         buffer[0] = '\0';
     return 0;
@@ -184,6 +184,6 @@ std::vector<std::string> SplitCommandLine(const char* command_line) {
     return args;
 }
 
-ProcessOps process_ops = {&PosixCreateProcess, &PosixShellExecute, &PosixGetWindowsDirectory};
+ProcessOps process_ops = {&PosixCreateProcess, &PosixShellExecute, &PosixGetSystemWindowsDirectory};
 
 } // namespace platform

@@ -32,13 +32,28 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
     return sa;
 }
 
-// poll() stands in for select(): it has no limit on descriptor numbers.
+// Nanoseconds on the monotonic clock; only differences mean anything.
+std::int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// poll() stands in for select(): it has no limit on descriptor numbers. A signal that
+// interrupts the wait resumes it for the time that is left (rounded up to whole
+// milliseconds), not the whole timeout again, so a host with a periodic signal (a profiler,
+// an interval timer) still sees it end.
 int WaitFor(SocketHandle socket, short events, std::int32_t timeout_ms) {
     pollfd p{Fd(socket), events, 0};
+    const std::int64_t deadline = MonotonicNs() + std::int64_t{timeout_ms} * 1000000;
+    int left = timeout_ms < 0 ? -1 : timeout_ms;
     int n;
-    do {
-        n = poll(&p, 1, timeout_ms < 0 ? -1 : timeout_ms);
-    } while (n < 0 && errno == EINTR);
+    while ((n = poll(&p, 1, left)) < 0 && errno == EINTR) {
+        if (timeout_ms >= 0) {
+            const std::int64_t rest = deadline - MonotonicNs();
+            left = rest <= 0 ? 0 : static_cast<int>((rest + 999999) / 1000000);
+        }
+    }
     if (n < 0)
         return -1;
     if (n == 0)

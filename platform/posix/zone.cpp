@@ -3,6 +3,8 @@
 // is in force.
 #include "platform/zone.h"
 
+#include "platform/posix/zone_testing.h"
+
 #include <cstring>
 #include <ctime>
 

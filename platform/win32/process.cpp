@@ -45,12 +45,13 @@ bool Win32ShellExecute(const char* file, const char* parameters, const char* dir
     return true;
 }
 
-std::uint32_t Win32GetWindowsDirectory(char* buffer, std::uint32_t size) {
-    return GetWindowsDirectoryA(buffer, size);
+// Not GetWindowsDirectoryA: on a terminal server that gives a private folder per user.
+std::uint32_t Win32GetSystemWindowsDirectory(char* buffer, std::uint32_t size) {
+    return GetSystemWindowsDirectoryA(buffer, size);
 }
 
 } // namespace
 
-ProcessOps process_ops = {&Win32CreateProcess, &Win32ShellExecute, &Win32GetWindowsDirectory};
+ProcessOps process_ops = {&Win32CreateProcess, &Win32ShellExecute, &Win32GetSystemWindowsDirectory};
 
 } // namespace platform

@@ -3,6 +3,8 @@
 // above reads the same 8-bit name on both systems.
 #include "platform/zone.h"
 
+#include "platform/win32/zone_testing.h"
+
 #include <windows.h>
 
 namespace platform {

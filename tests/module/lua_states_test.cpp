@@ -2,12 +2,15 @@
 // and close in either order, and the retrievals against our misbehaving servers on
 // 127.0.0.2; and the plug-in's registration compiled for the same Lua. Built once per Lua
 // version; RIZI_MODULE_PATTERN is where require finds the module built for it.
+#include "platform/library.h"
+#include "platform/socket.h"
 #include "tests/support/scripted_time_servers.h"
 #include "timelib/lua_api.h"
 #include "timelib/lua_library.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,13 +107,16 @@ int ReadTimeoutArgument(lua_State* L) {
 }
 
 // Timeouts read the same in every Lua: a fraction is cut off (5.4's own conversion would
-// make 20.5 a wait of 0), and 64-bit integers saturate.
+// make 20.5 a wait of 0, an i686 Lua 5.1 rounds 20.7 to 21), and 64-bit integers saturate.
 TEST(OptInt32Argument, ReadsTimeoutsAlikeInEveryLuaVersion) {
     ModuleState state;
     lua_register(state.get(), "f", ReadTimeoutArgument);
     EXPECT_EQ(state.Run("return f(20.5)"), "20");
     EXPECT_EQ(state.Run("return f('20.5')"), "20");
     EXPECT_EQ(state.Run("return f(-20.5)"), "-20");
+    EXPECT_EQ(state.Run("return f(20.7)"), "20");
+    EXPECT_EQ(state.Run("return f('20.7')"), "20");
+    EXPECT_EQ(state.Run("return f(-20.7)"), "-20");
     EXPECT_EQ(state.Run("return f(2^40)"), "2147483647");
     EXPECT_EQ(state.Run("return f(-2^40)"), "-2147483648");
 }
@@ -138,6 +144,45 @@ TEST(LuaModuleStates, TwoStatesShareTheModuleAndCloseInEitherOrder) {
     ModuleState again;
     EXPECT_EQ(again.Retrieve("RetrieveTSTime", 2000), ExampleDate);
 }
+
+#if defined(_WIN32)
+
+// Whether this process's socket library is started: Winsock refuses a socket before it is.
+bool SocketsStarted() {
+    const platform::SocketHandle socket = platform::OpenSocket(platform::SocketType::Datagram);
+    platform::CloseSocket(socket);
+    return socket != platform::InvalidSocket;
+}
+
+// The module's DllMain runs under the loader lock and starts no network; its states do.
+TEST(LuaModuleStates, TheFirstStateStartsTheNetworkAndTheLastStopsIt) {
+    if (SocketsStarted()) {
+        GTEST_SKIP() << "sockets already started by an earlier test; CTest runs this one alone";
+    }
+    std::string path = RIZI_MODULE_PATTERN;
+    path.replace(path.find('?'), 1, "rizi");
+    auto first = std::make_unique<ModuleState>();
+    // Loaded without luaopen_rizi (no such entry); it stays loaded until the state closes.
+    EXPECT_EQ(first->Run("return select(3, package.loadlib([[" + path + "]], 'luaopen_none'))"),
+              "init");
+    EXPECT_FALSE(SocketsStarted()) << "loading the library started the network";
+    EXPECT_EQ(first->Run("return type(require('rizi'))"), "table");
+    EXPECT_TRUE(SocketsStarted());
+    ModuleState second;
+    EXPECT_EQ(second.Run("return type(require('rizi'))"), "table");
+    first.reset();
+    EXPECT_TRUE(SocketsStarted()) << "stopped while a state still uses it";
+    second.Close();
+    EXPECT_FALSE(SocketsStarted()) << "the last state left the network running";
+
+    // The plug-in keeps starting the network as it loads, as hosts rely on.
+    platform::LibraryHandle plugin = platform::LoadLibraryFile(RIZI_PLUGIN_FILE);
+    ASSERT_NE(plugin, nullptr);
+    EXPECT_TRUE(SocketsStarted());
+    platform::FreeLibraryFile(plugin);
+}
+
+#endif
 
 TEST(LuaModuleRetrievals, TimeProtocolGivesATableOnlyForFourBytes) {
     struct Case {

@@ -15,7 +15,7 @@ std::string Text(const char* text) {
 FakeLauncher::FakeLauncher(bool process_starts, bool shell_starts)
     : process_starts_(process_starts), shell_starts_(shell_starts),
       scope_(platform::process_ops,
-             platform::ProcessOps{&CreateProcess, &ShellExecute, &GetWindowsDirectory}) {
+             platform::ProcessOps{&CreateProcess, &ShellExecute, &GetSystemWindowsDirectory}) {
     active_launcher = this;
 }
 
@@ -36,7 +36,7 @@ bool FakeLauncher::ShellExecute(const char* file, const char* parameters, const 
     return active_launcher->shell_starts_;
 }
 
-std::uint32_t FakeLauncher::GetWindowsDirectory(char* buffer, std::uint32_t size) {
+std::uint32_t FakeLauncher::GetSystemWindowsDirectory(char* buffer, std::uint32_t size) {
     const std::string& folder = active_launcher->windows_folder;
     const auto length = static_cast<std::uint32_t>(folder.size());
     if (length == 0 || length >= size)

@@ -33,14 +33,14 @@ class FakeLauncher {
     std::vector<Launch> processes;
     std::vector<Launch> shell_launches;
 
-    // What GetWindowsDirectoryA answers; empty: no Windows folder.
+    // What GetSystemWindowsDirectoryA answers; empty: no Windows folder.
     std::string windows_folder;
 
   private:
     static bool CreateProcess(const char* application, char* command_line,
                               const char* working_folder);
     static bool ShellExecute(const char* file, const char* parameters, const char* directory);
-    static std::uint32_t GetWindowsDirectory(char* buffer, std::uint32_t size);
+    static std::uint32_t GetSystemWindowsDirectory(char* buffer, std::uint32_t size);
 
     bool process_starts_;
     bool shell_starts_;

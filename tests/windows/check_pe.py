@@ -3,8 +3,9 @@
 
 What a host needs from the file before it runs a line of it: the right machine and
 format, a DLL, the ten irPlg_ exports under their undecorated names, imports from the
-system DLLs and lua5.1.dll only (no libgcc, libstdc++ or winpthread DLL to ship), and
-the version resource that Explorer's property page shows.
+system DLLs and lua5.1.dll only (no libgcc, libstdc++ or winpthread DLL to ship), the
+system's Windows folder for the help viewer, and the version resource that Explorer's
+property page shows.
 
 With --lua-module, the Lua module rizi.dll instead: the same format and imports, the one
 export luaopen_rizi, no version resource.
@@ -47,6 +48,11 @@ ALLOWED_IMPORTS = {
 # Imports that prove the intended services are the ones linked: Winsock 1.1 and the
 # host's Lua.
 REQUIRED_IMPORTS = {"wsock32.dll", "kernel32.dll", "lua5.1.dll"}
+
+# The help viewer's folder: the system's Windows folder, never the per-user one that
+# GetWindowsDirectoryA gives on a terminal server (where a planted hh.exe would run).
+REQUIRED_FUNCTIONS = {("kernel32.dll", "GetSystemWindowsDirectoryA")}
+FORBIDDEN_FUNCTIONS = {("kernel32.dll", "GetWindowsDirectoryA")}
 
 # The Lua module's single export.
 MODULE_EXPORTS = {"luaopen_rizi"}
@@ -149,8 +155,11 @@ def main():
 
     # Imports.
     imports = set()
+    functions = set()
     if hasattr(pe, "DIRECTORY_ENTRY_IMPORT"):
         imports = {decode(d.dll).lower() for d in pe.DIRECTORY_ENTRY_IMPORT}
+        functions = {(decode(d.dll).lower(), decode(i.name))
+                     for d in pe.DIRECTORY_ENTRY_IMPORT for i in d.imports if i.name}
     unexpected = sorted(imports - ALLOWED_IMPORTS)
     checks.check(not unexpected, "imports only system DLLs and lua5.1.dll",
                  "also " + ", ".join(unexpected))
@@ -161,6 +170,11 @@ def main():
     if args.lua_module:
         print(f"pe-check: {args.file}: {checks.total} checks, {checks.failed} failed")
         return 1 if checks.failed else 0
+
+    absent = sorted(name for _, name in REQUIRED_FUNCTIONS - functions)
+    checks.check(not absent, "imports GetSystemWindowsDirectoryA", "missing " + ", ".join(absent))
+    present = sorted(name for _, name in FORBIDDEN_FUNCTIONS & functions)
+    checks.check(not present, "no GetWindowsDirectoryA", "imports " + ", ".join(present))
 
     # Version resource: fixed part.
     fixed = (getattr(pe, "VS_FIXEDFILEINFO", None) or [None])[0]

@@ -1,13 +1,27 @@
 // The resolver from several threads at once: each thread must get its own name's address,
-// never another thread's.
+// never another thread's. On POSIX also the socket wait under a stream of signals.
 #include "platform/socket.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include "tests/support/test_system.h"
+
+#include <cerrno>
+#include <csignal>
+#include <netdb.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -61,5 +75,93 @@ TEST(ResolveFirstAddress, EveryThreadGetsItsOwnAnswer) {
     EXPECT_EQ(unresolved.load(), 0);
     platform::SocketCleanup();
 }
+
+#if !defined(_WIN32)
+
+// A name with 300 addresses, read together ("multi on"), from a private hosts file that a
+// child process mounts in a namespace of its own (root only): the answer outgrows the
+// resolver's first buffer, and the first address must still come back.
+TEST(ResolveFirstAddress, GivesTheFirstOfSeveralHundredAddresses) {
+    test_support::TempFolder folder;
+    const std::string hosts = folder.Path() + "/hosts";
+    const std::string conf = folder.Path() + "/host.conf";
+    std::string lines;
+    for (int i = 0; i < 300; ++i)
+        lines += "10.77." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250) +
+                 " many.rizi.test\n";
+    ASSERT_TRUE(test_support::WriteFile(hosts, lines, false) &&
+                test_support::WriteFile(conf, "multi on\n", false));
+    const pid_t child = fork();
+    if (child == 0) {
+        // Exit status: 0 the first address, 1 unresolved, 2 another address, 3 an answer that
+        // fits the resolver's first kilobyte (proving nothing), 4 no namespace.
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0 ||
+            mount(conf.c_str(), "/etc/host.conf", nullptr, MS_BIND, nullptr) != 0)
+            _exit(4);
+        char small[1024];
+        hostent entry{};
+        hostent* host = nullptr;
+        int error = 0;
+        if (gethostbyname_r("many.rizi.test", &entry, small, sizeof small, &host, &error) != ERANGE)
+            _exit(3);
+        std::uint32_t address = 0;
+        if (!platform::ResolveFirstAddress("many.rizi.test", &address))
+            _exit(1);
+        _exit(address == Ipv4(10, 77, 0, 1) ? 0 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 4)
+        GTEST_SKIP() << "no private mount namespace here (root needed)";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "exit status " << WEXITSTATUS(status);
+}
+
+std::atomic<int> signals_seen{0};
+
+void CountSignal(int) {
+    ++signals_seen;
+}
+
+TEST(WaitReadable, EndsOnTimeUnderAStreamOfSignals) {
+    // A host's interval timer: a signal every 20 ms, whose handler lets poll fail with EINTR
+    // (no SA_RESTART). SIGWINCH is ignored by default, so one that comes late does no harm.
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGWINCH, &action, &previous), 0);
+    const platform::SocketHandle silent = platform::OpenSocket(platform::SocketType::Datagram);
+    ASSERT_NE(silent, platform::InvalidSocket);
+    ASSERT_TRUE(platform::Bind(silent, platform::InetAddr("127.0.0.1"), 0));
+
+    // The signals go on for 2 s: a wait that starts again from the whole timeout lasts that long.
+    signals_seen = 0;
+    std::atomic<bool> done{false};
+    const pthread_t waiter = pthread_self();
+    std::thread timer([&] {
+        for (int i = 0; i < 100 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pthread_kill(waiter, SIGWINCH);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int result = platform::WaitReadable(silent, 100);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    done = true;
+    timer.join();
+    platform::CloseSocket(silent);
+    sigaction(SIGWINCH, &previous, nullptr);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(signals_seen.load(), 3);
+    EXPECT_GE(waited, std::chrono::milliseconds(100)); // never shorter than asked
+    // About 100 ms; the bound leaves room for a busy machine.
+    EXPECT_LT(waited, std::chrono::milliseconds(500));
+}
+
+#endif
 
 } // namespace

@@ -2,6 +2,12 @@
 // each read); on Windows the zone wine or Windows gives this process.
 #include "platform/zone.h"
 
+#if defined(_WIN32)
+#include "platform/win32/zone_testing.h"
+#else
+#include "platform/posix/zone_testing.h"
+#endif
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>

@@ -452,7 +452,7 @@ TEST_F(ShowHelpForPlugin, PlantedViewerInTheCurrentFolderIsNotStarted) {
     std::ofstream(current / "Rizi.chm") << "ITSF";
     test_windows_folder = windows.string();
     test_support::ScopedOps<platform::ProcessOps> ops(platform::process_ops, platform::process_ops);
-    platform::process_ops.get_windows_directory = &TestWindowsFolder;
+    platform::process_ops.get_system_windows_directory = &TestWindowsFolder;
 
     const fs::path previous = fs::current_path();
     fs::current_path(current);

@@ -1,8 +1,10 @@
 // The millisecond clock over a fake counter: frequencies, the tick-count fallback, the
-// 32-bit wrap, the one-time resolution request, and the wrap-safe deadline helpers.
+// 32-bit wrap, the one-time resolution request (shared with the wait on a connection), and
+// the wrap-safe deadline helpers.
 #include "platform/clock.h"
 #include "runtime/clock.h"
 #include "runtime/clock_testing.h"
+#include "runtime/net.h"
 #include "tests/support/scoped_ops.h"
 
 #include <cstdint>
@@ -169,10 +171,15 @@ TEST(SleepMs, RaisesTheResolutionOnce) {
     EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{0, 5, 1, 0}));
 }
 
-TEST(WaitReadableMs, SharesTheOneResolutionRaiseAndNeverWaitsWithoutLimit) {
+TEST(WaitConnectionEvent, SharesTheOneResolutionRaiseAndNeverWaitsWithoutLimit) {
+    // A UDP connection needs no peer; the fake wait never looks at its socket.
+    ASSERT_EQ(runtime::NetworkStartup(), 1);
+    runtime::ConnectionHandle conn =
+        runtime::OpenClientConnection("127.0.0.1", 9, runtime::ProtocolUdp);
+    ASSERT_NE(conn, nullptr);
     FakeClockScope scope;
-    runtime::WaitReadableMs(platform::InvalidSocket, 1);
-    runtime::WaitReadableMs(platform::InvalidSocket, -5); // the platform reads -1 as forever
+    runtime::WaitConnectionEvent(conn, 1);
+    runtime::WaitConnectionEvent(conn, -5); // the platform reads -1 as forever
     runtime::SleepMs(1);
     EXPECT_EQ(fake.resolution_raises, 1);
     EXPECT_EQ(fake.waits, (std::vector<std::int32_t>{1, 0}));
@@ -180,8 +187,9 @@ TEST(WaitReadableMs, SharesTheOneResolutionRaiseAndNeverWaitsWithoutLimit) {
 
     // A failing wait would return at once and let a polling loop spin: it sleeps instead.
     fake.wait_result = -1;
-    runtime::WaitReadableMs(platform::InvalidSocket, 1);
+    runtime::WaitConnectionEvent(conn, 1);
     EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{1, 1}));
+    runtime::CloseClientConnection(conn);
 }
 
 TEST(DeadlinePassed, ComparesElapsedDifferences) {
