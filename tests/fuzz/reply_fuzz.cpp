@@ -2,6 +2,8 @@
 // a parser from Parsers, the rest is that parser's input; a new parser is one more row. Each
 // checks what must hold whatever the bytes, and aborts when it does not.
 #include "runtime/calendar.h"
+#include "timelib/http_date.h"
+#include "timelib/ntp_measurement.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
 
@@ -77,6 +79,55 @@ void FuzzTimeProtocolReply(const std::uint8_t* data, std::size_t size) {
         CheckCalendar(t);
 }
 
+// Input: our nonce (8 bytes), the local send and receipt times (8 bytes each, as ns since
+// 1970), then the datagram.
+void FuzzNtpReply(const std::uint8_t* data, std::size_t size) {
+    if (size < 24)
+        return;
+    std::uint64_t words[3];
+    std::memcpy(words, data, sizeof words);
+    const timelib::NtpTimestamp nonce = words[0];
+    // Local times of this century and a round trip below a minute, as the client reads them.
+    const std::int64_t t1 = static_cast<std::int64_t>(words[1] % (4102444800ull * 1000000000ull));
+    const std::int64_t t4 = t1 + static_cast<std::int64_t>(words[2] % 60000000000ull);
+    const std::uint8_t* reply = data + 24;
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(size - 24, 2048));
+    const timelib::ReplyCheck check = timelib::CheckNtpReply(nonce, reply, length);
+    if (check.verdict == timelib::ReplyVerdict::Ignore)
+        return;
+    // Anything but Ignore comes only from a whole packet that echoes the nonce.
+    Require(length >= timelib::NtpPacketBytes);
+    std::uint64_t origin = 0;
+    for (int i = 0; i < 8; ++i)
+        origin = origin << 8 | reply[24 + i];
+    Require(origin == nonce);
+    if (check.verdict == timelib::ReplyVerdict::Kiss)
+        Require(check.kiss_code[0] != '\0' && std::strlen(check.kiss_code) <= 4);
+    if (check.verdict != timelib::ReplyVerdict::Answer)
+        return;
+    const timelib::NtpMeasurement m = timelib::MeasureNtpReply(reply, t1, t4, reply[0] & 1);
+    // The server's time lies within 68 years of ours, the delay is never negative, and the
+    // calendar takes any such time apart.
+    Require(m.delay >= 0 && m.root_distance >= m.delay / 2 && m.precision > 0);
+    Require(m.offset > -2.2e9 && m.offset < 2.2e9);
+    Require(std::strlen(m.reference_id) < sizeof m.reference_id);
+    const runtime::CivilTime f = runtime::CivilFromSeconds(m.server_ns / 1000000000);
+    Require(f.month >= 1 && f.month <= 12 && f.day >= 1 && f.day <= 31 && f.yearday >= 1 &&
+            f.yearday <= 366 && f.weekday >= 0 && f.weekday <= 6);
+}
+
+// Input: a Date header's value. What parses gives its own fields back through the calendar.
+void FuzzHttpDate(const std::uint8_t* data, std::size_t size) {
+    std::int64_t seconds = 0;
+    const auto* text = reinterpret_cast<const char*>(data);
+    if (!timelib::ParseHttpDate(text, std::min<std::size_t>(size, 64), 2026, &seconds))
+        return;
+    const runtime::CivilTime f = runtime::CivilFromSeconds(seconds);
+    Require(f.year >= 0 && f.year <= 9999 && f.month >= 1 && f.month <= 12);
+    Require(runtime::SecondsFromCivil(f.year, f.month, f.day, f.hour, f.minute, f.second) ==
+            seconds);
+}
+
 struct Parser {
     const char* name;
     void (*run)(const std::uint8_t* data, std::size_t size);
@@ -85,6 +136,8 @@ struct Parser {
 constexpr Parser Parsers[] = {
     {"SNTP reply", FuzzSntpReply},
     {"RFC 868 reply", FuzzTimeProtocolReply},
+    {"NTPv4 reply", FuzzNtpReply},
+    {"HTTP Date", FuzzHttpDate},
 };
 
 } // namespace
