@@ -26,6 +26,7 @@ linux_pkgs=(build-essential cmake ninja-build pkg-config liblua5.1-0-dev lua5.1
             chrony xinetd iproute2 util-linux procps python3 faketime
             luajit lua5.4 liblua5.4-dev luarocks fp-utils libchm-bin zip unzip
             libcurl4-openssl-dev # its header only: libcurl itself is loaded when first needed
+            libcurl4 nginx-light openssl # the HTTPS tests: the client, a web server, a test CA
             ntpsec-ntpdig python3-ntplib) # the NTP clients the retrieval benchmark compares with
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
               python3-pefile wine wine64 dpkg-dev)
@@ -102,14 +103,14 @@ if [[ $win32_smoke == 1 && $linux_only == 0 ]]; then
 fi
 
 # The packaged services must not run on their own: our scripts start private instances.
-for svc in chrony xinetd; do
+for svc in chrony xinetd nginx; do
     if command -v systemctl >/dev/null && systemctl is-active --quiet "$svc" 2>/dev/null; then
         systemctl stop "$svc" || true
     fi
 done
 # Without systemd the packages may have started their daemons by hand; stop only those,
 # found by the packages' own pid files, never our private instances.
-for pidfile in /run/chrony/chronyd.pid /run/xinetd.pid; do
+for pidfile in /run/chrony/chronyd.pid /run/xinetd.pid /run/nginx.pid; do
     [[ -f $pidfile ]] && kill "$(cat "$pidfile")" 2>/dev/null || true
 done
 echo "install-deps: done"
