@@ -1,6 +1,7 @@
 #include "runtime/clock.h"
 
 #include "platform/clock.h"
+#include "platform/precise_time.h"
 #include "runtime/clock_testing.h"
 
 #include <atomic>
@@ -47,15 +48,22 @@ std::int32_t ElapsedMs() {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count / ticks));
 }
 
-std::int64_t CounterNs() {
-    std::int64_t frequency = 0;
-    std::int64_t count = 0;
-    if (!platform::clock_ops.query_counter_frequency(&frequency) || frequency <= 0 ||
-        !platform::clock_ops.query_counter(&count))
-        return static_cast<std::int64_t>(platform::clock_ops.tick_count()) * 1000000;
-    // Whole seconds and the rest apart, so that the product cannot overflow.
-    constexpr std::int64_t NsPerSecond = 1000000000;
-    return count / frequency * NsPerSecond + count % frequency * NsPerSecond / frequency;
+bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns) {
+    constexpr std::int64_t CloseEnoughNs = 20000;
+    const platform::PreciseTimeOps& clocks = platform::precise_time_ops;
+    std::int64_t best_gap = -1;
+    for (int attempt = 0; attempt < 5 && (best_gap < 0 || best_gap > CloseEnoughNs); ++attempt) {
+        std::int64_t before = 0, wall = 0, after = 0;
+        if (!clocks.boot_time_ns(&before) || !clocks.real_time_ns(&wall) ||
+            !clocks.boot_time_ns(&after))
+            return false;
+        if (best_gap < 0 || after - before < best_gap) {
+            best_gap = after - before;
+            *wall_ns = wall;
+            *boot_ns = before + best_gap / 2;
+        }
+    }
+    return true;
 }
 
 void SleepMs(std::int32_t milliseconds) {

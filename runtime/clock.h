@@ -9,10 +9,11 @@ namespace runtime {
 // Milliseconds from a platform origin, wrapping modulo 2^32; only differences mean anything.
 std::int32_t ElapsedMs();
 
-// Nanoseconds of the high-resolution counter from a platform origin, for timing short
-// intervals finely; the tick count in whole milliseconds where there is no counter. Only
-// differences mean anything.
-std::int64_t CounterNs();
+// The wall clock and the boot clock of platform/precise_time.h read as one moment: the wall
+// clock between two boot clock readings close together (20 us apart, or the closest pair of
+// five tries), so that a pause of the thread cannot come between them. False when either
+// clock cannot be read.
+bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns);
 
 // Sleeps for the given milliseconds; the first call raises the timer resolution to 1 ms.
 void SleepMs(std::int32_t milliseconds);

@@ -3,6 +3,7 @@
 #include "platform/http.h"
 #include "platform/precise_time.h"
 #include "runtime/calendar.h"
+#include "runtime/clock.h"
 #include "timelib/anchored_clock.h"
 #include "timelib/http_date.h"
 #include "timelib/lua_arguments.h"
@@ -108,8 +109,7 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms) {
     // The clocks at the start; the HTTP stack reports its times from here.
     std::int64_t start_ns = 0;
     std::int64_t start_boot_ns = 0;
-    platform::precise_time_ops.real_time_ns(&start_ns);
-    platform::precise_time_ops.boot_time_ns(&start_boot_ns);
+    runtime::ReadWallAndBoot(&start_ns, &start_boot_ns);
 
     // Step 1: HEAD, and GET only when HEAD's answer has no Date, within what is left.
     platform::HttpExchange exchange;
@@ -119,8 +119,7 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms) {
         platform::precise_time_ops.boot_time_ns(&now_boot_ns);
         const std::int64_t left_ms = timeout_ms - (now_boot_ns - start_boot_ns) / 1000000;
         if (left_ms > 0) {
-            platform::precise_time_ops.real_time_ns(&start_ns);
-            start_boot_ns = now_boot_ns;
+            runtime::ReadWallAndBoot(&start_ns, &start_boot_ns);
             platform::HttpDateRequest(url, false, static_cast<std::int32_t>(left_ms), &exchange);
         }
     }

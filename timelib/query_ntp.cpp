@@ -55,12 +55,12 @@ bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, Source
             continue;
         // T1 as late as possible before the send, from the clock at its finest.
         std::int64_t now_ns = 0;
-        platform::precise_time_ops.real_time_ns(&now_ns);
-        const std::int64_t counter_ns = runtime::CounterNs();
+        std::int64_t boot_ns = 0;
+        runtime::ReadWallAndBoot(&now_ns, &boot_ns);
         if (runtime::SendToPeer(peer, request.data(), NtpPacketBytes)) {
             exchange->peer = peer;
             exchange->t1_ns = now_ns;
-            exchange->t1_counter_ns = counter_ns;
+            exchange->t1_boot_ns = boot_ns;
             return true;
         }
         runtime::CloseDatagramPeer(&peer);
@@ -77,12 +77,11 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
             runtime::ReceiveFromPeer(exchange.peer, reply, sizeof reply, &queued_ns);
         if (n == runtime::NothingWaiting)
             return false;
-        // T4: T1 plus what the counter saw pass, so a step of the clock meanwhile does not
-        // count, less the time the reply waited for us in the socket.
-        const std::int64_t t4_ns =
-            exchange.t1_ns + (runtime::CounterNs() - exchange.t1_counter_ns) - queued_ns;
+        // T4: T1 plus what the boot clock saw pass, so a step of the wall clock meanwhile does
+        // not count, less the time the reply waited for us in the socket.
         std::int64_t boot_ns = 0;
         platform::precise_time_ops.boot_time_ns(&boot_ns);
+        const std::int64_t t4_ns = exchange.t1_ns + (boot_ns - exchange.t1_boot_ns) - queued_ns;
         const ReplyCheck check = CheckNtpReply(exchange.nonce, reply, n);
         switch (check.verdict) {
         case ReplyVerdict::Ignore:

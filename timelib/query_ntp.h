@@ -21,8 +21,8 @@ constexpr std::int32_t DefaultQueryTimeoutMs = 1000;
 struct NtpExchange {
     runtime::DatagramPeer peer;
     NtpTimestamp nonce;
-    std::int64_t t1_ns;         // this machine's clock when the request went out
-    std::int64_t t1_counter_ns; // the counter then, so that T4 follows the counter, not the clock
+    std::int64_t t1_ns;      // this machine's clock when the request went out
+    std::int64_t t1_boot_ns; // the boot clock then, so that T4 follows it, not the wall clock
 };
 
 // Resolves the server and sends a fresh request to the first of its addresses that takes it

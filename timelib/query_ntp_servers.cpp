@@ -199,8 +199,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     }
     // Step 5: the agreed time, taken now, from this machine's clock and the agreed offset.
     std::int64_t now_ns = 0;
-    platform::precise_time_ops.real_time_ns(&now_ns);
-    platform::precise_time_ops.boot_time_ns(&result->boot_ns);
+    runtime::ReadWallAndBoot(&now_ns, &result->boot_ns);
     result->time_ns = now_ns + static_cast<std::int64_t>(by_answer.offset * 1e9);
     result->ok = true;
 }

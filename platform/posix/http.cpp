@@ -124,7 +124,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     const Curl& curl = LoadedCurl();
     if (!curl.loaded) {
         out->failure = HttpFailure::Unavailable;
-        std::snprintf(out->detail, sizeof out->detail, "%s", curl.error);
+        std::snprintf(out->detail, sizeof out->detail, "%.150s", curl.error);
         return;
     }
     CURL* handle = curl.easy_init();

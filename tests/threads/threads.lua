@@ -22,8 +22,15 @@ for round = 1, rounds do
         assert(Rizi.RetrieveNTPTime("127.0.0.254", 5) == nil, "SNTP from no server: nil")
         assert(Rizi.RetrieveTSTime("127.0.0.254", 5) == nil, "RFC 868 from no server: nil")
     end
-    local verdict = Rizi.QueryNTPServers({ "127.0.0.1", "127.0.0.1:12301", "127.0.0.1:12311" }, 5000)
-    assert(type(verdict) == "table" and verdict.agree == 3, "three servers agree")
+    local verdict, why = Rizi.QueryNTPServers({ "127.0.0.1", "127.0.0.1:12301", "127.0.0.1:12311" }, 5000)
+    if verdict and verdict.agree ~= 3 then
+        why = ""
+        for _, s in ipairs(verdict.sources) do
+            why = why .. string.format(" %s %s %.6f+-%.6f", s.server, s.verdict, s.offset or 0,
+                s.rootDistance or 0)
+        end
+    end
+    assert(verdict and verdict.agree == 3, "three servers agree: " .. tostring(why))
     local now, error_bound = Rizi.Now()
     assert(math.abs(now - verdict.time) < 1 and error_bound < 0.1, "the shared clock")
     assert(Rizi.GetTimezoneName() == name, "the zone name stays")
