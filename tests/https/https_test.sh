@@ -4,11 +4,12 @@
 # another name) and plain http, and odd_servers.py for what nginx will not do (no Date, other
 # Date forms, a silent server). The test CA is trusted only in a private mount namespace in
 # which a bundle of the system's roots and the test CA is bound over the system's bundle; it
-# is never installed. Needs root (CI is root); exits 77 (skipped) otherwise.
+# is never installed. Needs root (CI is root); exits 77 (skipped) otherwise. Also needs the
+# loopback time servers of scripts/servers.sh.
 # Usage: https_test.sh servers|no-curl EMULATOR HOST PLUGIN WORK_DIR
-#   servers  tests/https/https.lua with every case; under wine (EMULATOR set) through a copy
-#            of the wine prefix whose wineserver starts inside the namespace, since wine reads
-#            the roots once per wineserver
+#   servers  tests/https/https.lua; under wine (EMULATOR set) through a copy of the wine prefix
+#            whose wineserver starts inside the namespace, since wine reads the roots once per
+#            wineserver
 #   no-curl  libcurl hidden by an empty file bound over it: the plug-in still loads
 # shellcheck disable=SC2016,SC2317 # bash -c expands its own arguments; stop runs on exit
 set -uo pipefail
@@ -16,15 +17,17 @@ set -uo pipefail
 mode=$1 emulator=$2 host=$(realpath "$3") plugin=$(realpath "$4") work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 base=18443
+wineserver=$(dirname "${emulator%% *}")/wineserver
 bundle=/etc/ssl/certs/ca-certificates.crt
 export LUA_PATH="$here/../lua/?.lua"
 
 [[ $(id -u) == 0 ]] || { echo "skipped: needs root for mount namespaces"; exit 77; }
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 
-# https.lua through the host; the emulator may be a command with arguments.
+# https.lua through the host, bounded so that the servers are always stopped; the emulator
+# may be a command with arguments.
 read -ra lua <<<"$emulator"
-lua+=("$host" --plugin "$plugin" run "$here/https.lua" "$base")
+lua=(timeout 90 "${lua[@]}" "$host" --plugin "$plugin" run "$here/https.lua" "$base")
 
 # bound FILE TARGET COMMAND...: COMMAND in a private mount namespace with FILE over TARGET.
 bound() {
@@ -33,7 +36,6 @@ bound() {
 }
 
 if [[ $mode == no-curl ]]; then
-    [[ -z $emulator ]] || { echo "skipped: libcurl is a Linux matter"; exit 77; }
     lib=$(ldconfig -p | awk '/libcurl\.so\.4 \(libc6,x86-64\)/ { print $NF; exit }')
     [[ -n $lib ]] || { echo "not ok: no libcurl.so.4 to hide"; exit 1; }
     : >empty
@@ -85,12 +87,14 @@ from=$(date -u -d '-1 day' +%Y%m%d%H%M%SZ) to=$(date -u -d '+1 day' +%Y%m%d%H%M%
 } >certs.log 2>&1 || { cat certs.log; echo "not ok: certificates"; exit 1; }
 cat "$bundle" test-ca.pem >bundle.crt
 
-# The servers, stopped by their PIDs on exit.
+# The servers, stopped by their PIDs on exit, and wine's server for the copied prefix.
 pids=()
 stop() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    [[ -d prefix ]] && WINEPREFIX=$PWD/prefix "$wineserver" -k 2>/dev/null
     wait
+    rm -rf prefix
 }
 trap stop EXIT
 tls_server() { # PORT NAME
@@ -124,17 +128,20 @@ done
 [[ $ready == 1 ]] || { cat nginx.log odd.log; echo "not ok: the servers did not start"; exit 1; }
 
 if [[ -z $emulator ]]; then
-    bound bundle.crt "$bundle" "${lua[@]}" all </dev/null
-    exit
+    bound bundle.crt "$bundle" "${lua[@]}" linux </dev/null
+    status=$?
+    [[ $status == 124 ]] && echo "not ok: https.lua did not end within 90 s: a call that never returns"
+    exit $status
 fi
 
-# Wine: a private copy of the prefix (a few seconds; its registry may keep the roots it read),
-# its wineserver started in the namespace and ended there.
-wineserver=$(dirname "${emulator%% *}")/wineserver
+# Wine: a private copy of the prefix (a few seconds; its registry may keep the roots it read)
+# whose wineserver starts in the namespace, and one warm-up run that starts wine's services
+# away from our output, which they would otherwise hold open.
 cp -a "${WINEPREFIX:-$HOME/.wine}" prefix || { echo "not ok: no wine prefix to copy"; exit 1; }
 export WINEPREFIX=$PWD/prefix
-bound bundle.crt "$bundle" bash -c '"$1" -p && "${@:2}"; status=$?; "$1" -k; exit $status' \
-    _ "$wineserver" "${lua[@]}" all </dev/null
+bound bundle.crt "$bundle" bash -c \
+    '"$1" -p && "$2" cmd /c exit 0 </dev/null >/dev/null 2>&1 && "${@:3}"; s=$?; "$1" -k; exit $s' \
+    _ "$wineserver" "${emulator%% *}" "${lua[@]}" wine </dev/null
 status=$?
-rm -rf prefix
+[[ $status == 124 ]] && echo "not ok: https.lua did not end within 90 s: a call that never returns"
 exit $status
