@@ -27,7 +27,7 @@ local cases = {
     { url("http", "127.0.0.1", 4), nil, "plain http" },
     { url("http", "127.0.0.1", 7), "network", "http to a closed port" },
     { url("https", "localhost", 0), nil, "good certificate" },
-    -- wine's certificate check refuses a name given as an address (WinHTTP error 12157)
+    -- under wine a certificate for the address is refused (WinHTTP error 12157)
     { url("https", "127.0.0.1", 0, "/by/address?x=1"), nil, "by address, a path and query",
         "linux" },
     { url("https", "localhost", 1), "tls", "certificate from another CA" },
