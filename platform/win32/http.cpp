@@ -90,7 +90,27 @@ const char* ErrorWords(DWORD error) {
     }
 }
 
-void Fail(DWORD error, const Progress& progress, HttpExchange* out) {
+// Milliseconds left of limit_ms since the call's start; at least 1, since WinHTTP reads 0 as
+// "no limit".
+int LeftMs(const Progress& p, int limit_ms) {
+    const std::int64_t left = limit_ms - SinceStart(p) / 1000000;
+    return left < 1 ? 1 : static_cast<int>(left);
+}
+
+// Bounds every phase still to come (resolution, connection, sending, the wait for the answer)
+// by what is left of the whole time. Wine's default wait for an answer has no limit at all.
+void BoundPhases(HINTERNET request, const Progress& p, int limit_ms) {
+    DWORD left = static_cast<DWORD>(LeftMs(p, limit_ms));
+    WinHttpSetTimeouts(request, static_cast<int>(left), static_cast<int>(left),
+                       static_cast<int>(left), static_cast<int>(left));
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &left, sizeof left);
+}
+
+void Fail(DWORD error, const Progress& progress, int limit_ms, HttpExchange* out) {
+    // Whatever WinHTTP calls it (a reset, a failed handshake, WSAETIMEDOUT), a request that
+    // ends once its time is up has run out of time.
+    if (SinceStart(progress) / 1000000 >= limit_ms)
+        error = ERROR_WINHTTP_TIMEOUT;
     switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
         out->failure = HttpFailure::Resolve;
@@ -164,7 +184,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     parts.lpszUrlPath = path;
     parts.dwUrlPathLength = 2048;
     if (!WinHttpCrackUrl(wide_url, 0, 0, &parts)) {
-        Fail(GetLastError(), progress, out);
+        Fail(GetLastError(), progress, limit, out);
         return;
     }
     // Step 2: a session with the system's proxy settings (the automatic kind where the system
@@ -191,7 +211,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
                                                   WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                   secure ? WINHTTP_FLAG_SECURE : 0));
     if (request.Get() == nullptr) {
-        Fail(GetLastError(), progress, out);
+        Fail(GetLastError(), progress, limit, out);
         return;
     }
     // Step 3: send and wait for the headers, timing both through the status callback.
@@ -200,11 +220,14 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
                                  WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
                                  WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
                              0);
-    if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            reinterpret_cast<DWORD_PTR>(&progress)) ||
-        !WinHttpReceiveResponse(request.Get(), nullptr)) {
-        Fail(GetLastError(), progress, out);
+    BoundPhases(request.Get(), progress, limit);
+    const bool sent =
+        WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                           0, 0, reinterpret_cast<DWORD_PTR>(&progress)) != FALSE;
+    if (sent)
+        BoundPhases(request.Get(), progress, limit);
+    if (!sent || !WinHttpReceiveResponse(request.Get(), nullptr)) {
+        Fail(GetLastError(), progress, limit, out);
         return;
     }
     // Step 4: the status, the Date header and the address; the body is never read.
