@@ -41,9 +41,11 @@ ALLOWED_IMPORTS = {
     "user32.dll",
     "msvcrt.dll",
     "lua5.1.dll",
-    # The measurement functions: Winsock 2 for IPv6, RtlGenRandom for nonces.
+    # The measurement functions: Winsock 2 for IPv6, RtlGenRandom for nonces, WinHTTP for
+    # the Date of an HTTPS answer.
     "ws2_32.dll",
     "advapi32.dll",
+    "winhttp.dll",
 }
 # Imports that prove the intended services are the ones linked: Winsock 1.1 and the
 # host's Lua.
