@@ -1,5 +1,7 @@
-// A millisecond counter for time limits and a sleep. Owns the cached ticks-per-millisecond
-// and the timer-resolution flag; the counters and the waits come from platform/clock.h.
+// A millisecond counter for time limits and a sleep, and the wall and boot clocks read as one
+// moment. Owns the cached ticks-per-millisecond and the timer-resolution flag; the counters
+// and the waits come from platform/clock.h, the wall and boot clocks from
+// platform/precise_time.h.
 #pragma once
 
 #include <cstdint>
