@@ -64,6 +64,31 @@ int WaitFor(SocketHandle socket, short events, std::int32_t timeout_ms) {
     return 1;
 }
 
+// A message header for one datagram into io, its sender into sender, and control messages
+// into control (none when null).
+msghdr MessageFor(iovec* io, void* sender, socklen_t sender_size, void* control,
+                  std::size_t control_size) {
+    msghdr msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.msg_name = sender;
+    msg.msg_namelen = sender_size;
+    msg.msg_iov = io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = control_size;
+    return msg;
+}
+
+// recvmsg(), resumed after a signal; recvmsg rather than recvfrom, since only its flags tell
+// that a datagram was cut short. The length, or -1 on error or a datagram cut short.
+ssize_t ReceiveMessage(SocketHandle socket, msghdr* msg) {
+    ssize_t n;
+    do {
+        n = recvmsg(Fd(socket), msg, 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 || (msg->msg_flags & MSG_TRUNC) != 0 ? -1 : n;
+}
+
 // A NetAddress as the system's address record; its size, 0 for an unknown family.
 socklen_t ToSockaddr(const NetAddress& address, sockaddr_storage* out) {
     std::memset(out, 0, sizeof *out);
@@ -234,21 +259,12 @@ std::int32_t Recv(SocketHandle socket, void* buffer, std::int32_t length) {
 
 std::int32_t RecvFrom(SocketHandle socket, void* buffer, std::int32_t length,
                       std::uint32_t* from_address, std::uint16_t* from_port) {
-    // recvmsg rather than recvfrom: only its flags tell that a datagram was cut short.
     sockaddr_in sa;
     std::memset(&sa, 0, sizeof sa);
     iovec io{buffer, static_cast<std::size_t>(length)};
-    msghdr msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.msg_name = &sa;
-    msg.msg_namelen = sizeof sa;
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    ssize_t n;
-    do {
-        n = recvmsg(Fd(socket), &msg, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0)
+    msghdr msg = MessageFor(&io, &sa, sizeof sa, nullptr, 0);
+    const ssize_t n = ReceiveMessage(socket, &msg);
+    if (n < 0)
         return -1;
     *from_address = sa.sin_addr.s_addr;
     *from_port = ntohs(sa.sin_port);
@@ -334,20 +350,10 @@ std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t 
     std::memset(&sa, 0, sizeof sa);
     iovec io{buffer, static_cast<std::size_t>(length)};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.msg_name = &sa;
-    msg.msg_namelen = sizeof sa;
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n;
-    do {
-        n = recvmsg(Fd(socket), &msg, 0);
-    } while (n < 0 && errno == EINTR);
+    msghdr msg = MessageFor(&io, &sa, sizeof sa, control, sizeof control);
+    const ssize_t n = ReceiveMessage(socket, &msg);
     *queued_ns = 0;
-    if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0)
+    if (n < 0)
         return -1;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
