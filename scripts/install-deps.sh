@@ -31,6 +31,17 @@ linux_pkgs=(build-essential cmake ninja-build pkg-config liblua5.1-0-dev lua5.1
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
               python3-pefile wine wine64 dpkg-dev)
 
+# apt-get update, tried again a few times: a mirror in the middle of a sync fails it for a while.
+update() {
+    local attempt
+    for attempt in 1 2 3 4; do
+        apt-get update -q && return 0
+        echo "install-deps: apt-get update failed (attempt $attempt), trying again" >&2
+        sleep $((attempt * 10))
+    done
+    return 1
+}
+
 missing() {
     local p out=()
     for p in "$@"; do
@@ -64,7 +75,7 @@ fi
 
 todo=$(missing "${pkgs[@]}")
 if [[ -n "$todo" || $need_update == 1 || ! -d /var/lib/apt/lists/partial ]]; then
-    apt-get update -q
+    update
 fi
 if [[ -n "$todo" ]]; then
     # shellcheck disable=SC2086
@@ -78,9 +89,9 @@ if [[ $win32_smoke == 1 && $linux_only == 0 ]]; then
     # The update also when an earlier run added i386 but its update did not complete.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
-        apt-get update -q
+        update
     elif ! apt-cache show wine32:i386 >/dev/null 2>&1; then
-        apt-get update -q
+        update
     fi
     todo=$(missing wine32:i386 qemu-user)
     if [[ -n "$todo" ]]; then
