@@ -27,14 +27,19 @@ Selection SelectSources(const SourceInterval* sources, int count) {
     std::sort(edges, edges + 2 * count, [](const Edge& a, const Edge& b) {
         return a.at < b.at || (a.at == b.at && a.step > b.step);
     });
-    // Step 2: sweep; the point where most intervals overlap first.
+    // Step 2: sweep; the point where most intervals overlap first, and how often the depth
+    // climbs to that most. Each climb is another set: a set that held both points would
+    // cover what lies between them too, so the depth would not have dropped.
     int depth = 0;
     double point = edges[0].at;
     for (int i = 0; i < 2 * count; ++i) {
         depth += edges[i].step;
         if (depth > s.agree) {
             s.agree = depth;
+            s.largest_sets = 1;
             point = edges[i].at;
+        } else if (depth == s.agree && edges[i].step > 0) {
+            ++s.largest_sets;
         }
     }
     // Step 3: the sources whose intervals hold that point, and what they have in common.
@@ -67,6 +72,8 @@ Selection SelectSources(const SourceInterval* sources, int count) {
         m % 2 == 1 ? median_of[m / 2] : (median_of[m / 2 - 1] + median_of[m / 2]) / 2;
     s.agree = n;
     s.offset = std::min(std::max(median, s.low), s.high);
+    // Step 5: the bound covers the whole common part, whichever end the offset sits near.
+    s.error = std::max(s.offset - s.low, s.high - s.offset);
     return s;
 }
 
