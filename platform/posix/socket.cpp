@@ -39,21 +39,27 @@ std::int64_t MonotonicNs() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// poll() stands in for select(): it has no limit on descriptor numbers. A signal that
-// interrupts the wait resumes it for the time that is left (rounded up to whole
-// milliseconds), not the whole timeout again, so a host with a periodic signal (a profiler,
-// an interval timer) still sees it end.
-int WaitFor(SocketHandle socket, short events, std::int32_t timeout_ms) {
-    pollfd p{Fd(socket), events, 0};
+// poll() over the descriptors until one is ready or timeout_ms have passed (negative: no
+// limit). A signal that interrupts it resumes it for what is left of a deadline fixed at the
+// start, rounded up to whole milliseconds, so that a host with a periodic signal (a profiler,
+// an interval timer) still sees it end on time. poll's result, or -1 on error.
+int PollUntilDeadline(pollfd* p, nfds_t count, std::int32_t timeout_ms) {
     const std::int64_t deadline = MonotonicNs() + std::int64_t{timeout_ms} * 1000000;
     int left = timeout_ms < 0 ? -1 : timeout_ms;
     int n;
-    while ((n = poll(&p, 1, left)) < 0 && errno == EINTR) {
+    while ((n = poll(p, count, left)) < 0 && errno == EINTR) {
         if (timeout_ms >= 0) {
             const std::int64_t rest = deadline - MonotonicNs();
             left = rest <= 0 ? 0 : static_cast<int>((rest + 999999) / 1000000);
         }
     }
+    return n;
+}
+
+// poll() stands in for select(): it has no limit on descriptor numbers.
+int WaitFor(SocketHandle socket, short events, std::int32_t timeout_ms) {
+    pollfd p{Fd(socket), events, 0};
+    const int n = PollUntilDeadline(&p, 1, timeout_ms);
     if (n < 0)
         return -1;
     if (n == 0)
@@ -376,24 +382,8 @@ int WaitAnyReadable(const SocketHandle* sockets, int count, std::int32_t timeout
         return -1;
     for (int i = 0; i < count; ++i)
         p[i] = pollfd{Fd(sockets[i]), POLLIN, 0};
-    // After a signal the wait goes on for the time that is left, not the whole time again.
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    for (;;) {
-        const int n = poll(p, static_cast<nfds_t>(count), timeout_ms < 0 ? 0 : timeout_ms);
-        if (n >= 0)
-            return n > 0 ? 1 : 0;
-        if (errno != EINTR)
-            return -1;
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const std::int64_t passed_ms =
-            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (passed_ms >= timeout_ms)
-            return 0;
-        timeout_ms -= static_cast<std::int32_t>(passed_ms);
-        start = now;
-    }
+    const int n = PollUntilDeadline(p, static_cast<nfds_t>(count), timeout_ms < 0 ? 0 : timeout_ms);
+    return n < 0 ? -1 : n > 0 ? 1 : 0;
 }
 
 bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
