@@ -1,5 +1,6 @@
-// Rizi.Now: the time of the best measurement so far, carried forward by the boot clock, so
-// that setting this machine's clock afterwards changes nothing. One anchor per process, shared
+// Rizi.Now: the time of the best measurement so far, carried forward by the boot clock (the raw
+// oscillator, see platform/precise_time.h), so that neither setting this machine's clock nor a
+// daemon slewing it afterwards changes anything. One anchor per process, shared
 // by every Lua state and thread, updated under a lock and kept in memory only.
 #pragma once
 
@@ -9,8 +10,9 @@
 
 namespace timelib {
 
-// How fast an unsteered clock may drift: the error bound grows by this much a second.
-constexpr double DriftPerSecond = 15e-6;
+// How fast the raw oscillator may drift: the error bound grows by this much a second (an
+// undisciplined crystal; 15 ppm, RFC 5905's figure, holds only for a disciplined clock).
+constexpr double DriftPerSecond = 100e-6;
 
 // Offers a measurement: the true time server_ns (ns since 1970) at boot clock reading boot_ns,
 // good to within error_seconds. It becomes the anchor when no anchor is kept yet or when its

@@ -17,8 +17,16 @@ bool RealTimeNs(std::int64_t* ns) {
     return ReadNs(CLOCK_REALTIME, ns);
 }
 
+// The raw oscillator, which no time daemon slews, plus the time spent suspended (what the
+// boot clock has counted beyond the monotonic one): a daemon that slews the system clock back
+// after a user has set it would otherwise carry every anchored time along.
 bool BootTimeNs(std::int64_t* ns) {
-    return ReadNs(CLOCK_BOOTTIME, ns);
+    std::int64_t raw = 0, monotonic = 0, boot = 0;
+    if (!ReadNs(CLOCK_MONOTONIC_RAW, &raw) || !ReadNs(CLOCK_MONOTONIC, &monotonic) ||
+        !ReadNs(CLOCK_BOOTTIME, &boot))
+        return false;
+    *ns = raw + (boot - monotonic);
+    return true;
 }
 
 } // namespace

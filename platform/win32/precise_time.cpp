@@ -31,30 +31,9 @@ bool RealTimeNs(std::int64_t* ns) {
     return true;
 }
 
-using TickCount64Reader = ULONGLONG(WINAPI*)();
-
-// GetTickCount64 came with Vista; before it, GetTickCount's 49.7-day wraps are counted here.
-ULONGLONG TickCount64() {
-    static const TickCount64Reader read = [] {
-        HMODULE kernel = GetModuleHandleA("kernel32.dll");
-        FARPROC p = kernel != nullptr ? GetProcAddress(kernel, "GetTickCount64") : nullptr;
-        return reinterpret_cast<TickCount64Reader>(reinterpret_cast<void*>(p));
-    }();
-    if (read != nullptr)
-        return read();
-    static std::mutex lock;
-    static DWORD last = 0;
-    static ULONGLONG wraps = 0;
-    const std::lock_guard<std::mutex> hold(lock);
-    const DWORD now = GetTickCount();
-    if (now < last)
-        ++wraps;
-    last = now;
-    return (wraps << 32) | now;
-}
-
-// The tick count counts through suspend but in steps of 10 to 16 ms; the performance counter
-// is fine but may stand still while the machine sleeps. So the counter measures from a tick
+// The tick count (Vista and later, like the rest of the plug-in) counts through suspend but in
+// steps of 10 to 16 ms; the performance counter is fine but may stand still while the machine
+// sleeps. Neither is slewed by the time service. So the counter measures from a tick
 // reading taken as a base, and a new base is taken whenever the two part by more than 50 ms.
 // Readings never go back.
 bool BootTimeNs(std::int64_t* ns) {
@@ -65,7 +44,7 @@ bool BootTimeNs(std::int64_t* ns) {
     static std::int64_t last_ns = 0;
     LARGE_INTEGER counter;
     const std::lock_guard<std::mutex> hold(lock);
-    const auto tick_ns = static_cast<std::int64_t>(TickCount64()) * 1000000;
+    const auto tick_ns = static_cast<std::int64_t>(GetTickCount64()) * 1000000;
     std::int64_t result = tick_ns;
     LARGE_INTEGER f;
     if (frequency == 0 && QueryPerformanceFrequency(&f))
