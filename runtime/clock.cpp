@@ -66,6 +66,28 @@ bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns) {
     return true;
 }
 
+double WallClockResolution() {
+    static std::atomic<std::int64_t> measured_ns{0};
+    std::int64_t step = measured_ns.load(std::memory_order_relaxed);
+    if (step > 0)
+        return static_cast<double>(step) / 1e9;
+    // The smallest of three steps, each awaited for at most 50 ms of a coarse clock's
+    // readings; a clock that never steps leaves it unknown, to be measured again later.
+    const platform::PreciseTimeOps& clocks = platform::precise_time_ops;
+    for (int k = 0; k < 3; ++k) {
+        std::int64_t first = 0, now = 0;
+        if (!clocks.real_time_ns(&first))
+            return 0;
+        for (int i = 0; i < 1000000 && clocks.real_time_ns(&now) && now == first; ++i) {
+        }
+        if (now > first && (step == 0 || now - first < step))
+            step = now - first;
+    }
+    if (step > 0)
+        measured_ns.store(step, std::memory_order_relaxed);
+    return static_cast<double>(step) / 1e9;
+}
+
 void SleepMs(std::int32_t milliseconds) {
     RaiseTimerResolutionOnce();
     platform::clock_ops.sleep_for(milliseconds < 0 ? 0u : static_cast<std::uint32_t>(milliseconds));

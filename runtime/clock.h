@@ -17,6 +17,11 @@ std::int32_t ElapsedMs();
 // clock cannot be read.
 bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns);
 
+// The resolution of the wall clock of platform/precise_time.h in seconds: the smallest step
+// seen between readings, measured on the first call (about the time one reading takes where
+// the clock is finer than that). 0 while it could not be measured (a clock that stands still).
+double WallClockResolution();
+
 // Sleeps for the given milliseconds; the first call raises the timer resolution to 1 ms.
 void SleepMs(std::int32_t milliseconds);
 

@@ -147,7 +147,7 @@ std::int64_t NtpTimestampNear(NtpTimestamp timestamp, std::int64_t reference_ns)
 }
 
 NtpMeasurement MeasureNtpReply(const std::uint8_t* reply, std::int64_t t1_ns, std::int64_t t4_ns,
-                               bool over_ipv4) {
+                               bool over_ipv4, double local_precision) {
     NtpMeasurement m{};
     // T2 (received) and T3 (sent) on the server's clock, in the era nearest ours.
     const std::int64_t t2_ns = NtpTimestampNear(Read64(reply + ReceiveOffset), t1_ns);
@@ -162,7 +162,10 @@ NtpMeasurement MeasureNtpReply(const std::uint8_t* reply, std::int64_t t1_ns, st
     m.precision = std::ldexp(1.0, static_cast<std::int8_t>(reply[PrecisionOffset]));
     m.root_delay = Short(reply + RootDelayOffset);
     m.root_dispersion = Short(reply + RootDispersionOffset);
-    m.root_distance = m.delay / 2 + m.root_delay / 2 + m.root_dispersion;
+    // RFC 5905, section 10: half the round trip to the reference clock, the dispersion, and
+    // the precision of the two clocks that read the timestamps.
+    m.root_distance =
+        (m.root_delay + m.delay) / 2 + m.root_dispersion + m.precision + local_precision;
     m.stratum = reply[StratumOffset];
     m.leap = reply[0] >> 6;
     m.version = (reply[0] >> 3) & 0x07;

@@ -46,7 +46,7 @@ struct NtpMeasurement {
     double precision;       // the server clock's precision, seconds
     double root_delay;      // seconds
     double root_dispersion; // seconds
-    double root_distance;   // delay / 2 + root_delay / 2 + root_dispersion
+    double root_distance;   // (root_delay + delay) / 2 + root_dispersion + both precisions
     std::int32_t stratum;
     std::int32_t leap;     // 0, 1 (a second added at the day's end) or 2 (one removed)
     std::int32_t version;  //
@@ -56,9 +56,10 @@ struct NtpMeasurement {
 // The measurement from a reply that CheckNtpReply answered with Answer. t1_ns: this machine's
 // clock when the request went out; t4_ns: when the reply arrived (both ns since 1970). The
 // server's timestamps are read in the era nearest t1_ns. over_ipv4 picks the form of the
-// reference ID of a stratum 2+ server.
+// reference ID of a stratum 2+ server. local_precision: the resolution of the clock that read
+// t1_ns, in seconds; like the server's precision, it widens the root distance.
 NtpMeasurement MeasureNtpReply(const std::uint8_t* reply, std::int64_t t1_ns, std::int64_t t4_ns,
-                               bool over_ipv4);
+                               bool over_ipv4, double local_precision);
 
 // timestamp read as the time, in ns since 1970, nearest to reference_ns (within 2^31 s):
 // this is how a timestamp without an era finds it.

@@ -12,14 +12,6 @@
 namespace timelib {
 namespace {
 
-// A name with many addresses is tried on its first ones only.
-constexpr int MaxAddresses = 8;
-
-template <typename... Args>
-void SetMessage(SourceOutcome* outcome, const char* format, Args... args) {
-    std::snprintf(outcome->message, sizeof outcome->message, format, args...);
-}
-
 // Why an authentic reply says the server has no good time.
 void SetUnsynchronised(const std::uint8_t* reply, SourceOutcome* outcome) {
     if (reply[1] == 0)
@@ -30,45 +22,8 @@ void SetUnsynchronised(const std::uint8_t* reply, SourceOutcome* outcome) {
         SetMessage(outcome, "unsynchronised: stratum %d", reply[1]);
 }
 
-} // namespace
-
-bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, SourceOutcome* outcome) {
-    *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0};
-    // Step 1: every address of the name, in the resolver's order.
-    platform::NetAddress addresses[MaxAddresses];
-    const int count = platform::ResolveAddresses(server.host, server.port, addresses, MaxAddresses);
-    if (count == 0) {
-        SetMessage(outcome, "resolve: %s does not resolve", server.host);
-        return false;
-    }
-    // Step 2: a fresh nonce from the system's generator: an off-path sender cannot guess it.
-    if (!platform::RandomBytes(&exchange->nonce, sizeof exchange->nonce)) {
-        SetMessage(outcome, "network: no random numbers for the request");
-        return false;
-    }
-    const NtpPacket request = BuildNtpRequest(exchange->nonce);
-    // Step 3: the first address that takes the request; silence never moves on to the next.
-    for (int i = 0; i < count; ++i) {
-        platform::AddressToText(addresses[i], outcome->address);
-        runtime::DatagramPeer peer = runtime::NoPeer;
-        if (!runtime::OpenDatagramPeer(addresses[i], &peer))
-            continue;
-        // T1 as late as possible before the send, from the clock at its finest.
-        std::int64_t now_ns = 0;
-        std::int64_t boot_ns = 0;
-        runtime::ReadWallAndBoot(&now_ns, &boot_ns);
-        if (runtime::SendToPeer(peer, request.data(), NtpPacketBytes)) {
-            exchange->peer = peer;
-            exchange->t1_ns = now_ns;
-            exchange->t1_boot_ns = boot_ns;
-            return true;
-        }
-        runtime::CloseDatagramPeer(&peer);
-    }
-    SetMessage(outcome, "network: no address of %s could be sent to", server.host);
-    return false;
-}
-
+// Takes the datagrams waiting for the exchange. True once it has ended: a valid answer, a
+// kiss-o'-death or an unsynchronised server, with the outcome set; false while it waits on.
 bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
     std::uint8_t reply[NtpPacketBytes + 1024];
     for (;;) {
@@ -96,7 +51,8 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
             break;
         }
         outcome->measurement =
-            MeasureNtpReply(reply, exchange.t1_ns, t4_ns, exchange.peer.address.family == 4);
+            MeasureNtpReply(reply, exchange.t1_ns, t4_ns, exchange.peer.address.family == 4,
+                            runtime::WallClockResolution());
         if (outcome->measurement.root_distance > MaxRootDistance) {
             SetMessage(outcome, "unsynchronised: root distance %.3f s",
                        outcome->measurement.root_distance);
@@ -108,36 +64,95 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
     }
 }
 
-void SetNtpTimeout(std::int32_t timeout_ms, SourceOutcome* outcome) {
-    SetMessage(outcome, "timeout: no valid reply from %s within %ld ms", outcome->address,
-               static_cast<long>(timeout_ms < 0 ? 0 : timeout_ms));
+} // namespace
+
+int ResolveNtpServer(const ServerAddress& server, platform::NetAddress* addresses,
+                     SourceOutcome* outcome) {
+    const int count = platform::ResolveAddresses(server.host, server.port, addresses, MaxAddresses);
+    if (count == 0)
+        SetMessage(outcome, "resolve: %s does not resolve", server.host);
+    return count;
 }
 
-SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms) {
-    SourceOutcome outcome{};
-    NtpExchange exchange;
-    if (!StartNtpExchange(server, &exchange, &outcome))
-        return outcome;
+bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
+                      SourceOutcome* outcome) {
+    *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0};
+    // Step 1: a fresh nonce from the system's generator, so that an off-path sender cannot
+    // guess it. Without one there is no request: a predictable nonce would let anyone answer.
+    if (!platform::RandomBytes(&exchange->nonce, sizeof exchange->nonce) || exchange->nonce == 0) {
+        SetMessage(outcome, "network: no random bytes for the request's nonce");
+        return false;
+    }
+    const NtpPacket request = BuildNtpRequest(exchange->nonce);
+    // Step 2: the first address that takes the request; silence never moves on to the next.
+    for (int i = 0; i < count; ++i) {
+        platform::AddressToText(addresses[i], outcome->address);
+        runtime::DatagramPeer peer = runtime::NoPeer;
+        if (!runtime::OpenDatagramPeer(addresses[i], &peer))
+            continue;
+        // T1 as late as possible before the send, from the clock at its finest.
+        std::int64_t now_ns = 0;
+        std::int64_t boot_ns = 0;
+        runtime::ReadWallAndBoot(&now_ns, &boot_ns);
+        if (runtime::SendToPeer(peer, request.data(), NtpPacketBytes)) {
+            exchange->peer = peer;
+            exchange->t1_ns = now_ns;
+            exchange->t1_boot_ns = boot_ns;
+            return true;
+        }
+        runtime::CloseDatagramPeer(&peer);
+    }
+    SetMessage(outcome, "network: no address of the server could be sent to");
+    return false;
+}
+
+void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int count,
+                        std::int32_t timeout_ms) {
+    constexpr int MaxPeers = 64;
+    count = count < MaxPeers ? count : MaxPeers;
     const std::int32_t start = runtime::ElapsedMs();
     for (;;) {
         // The deadline uses the time read before this look, so a reply in the last wait
         // still counts.
         const std::int32_t now = runtime::ElapsedMs();
-        if (TakeNtpReplies(exchange, &outcome))
-            break;
-        if (runtime::DeadlinePassed(start, now, timeout_ms)) {
-            SetNtpTimeout(timeout_ms, &outcome);
-            break;
+        runtime::DatagramPeer pending[MaxPeers];
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            if (exchanges[i].peer.socket == platform::InvalidSocket)
+                continue;
+            if (TakeNtpReplies(exchanges[i], &outcomes[i]))
+                runtime::CloseDatagramPeer(&exchanges[i].peer);
+            else
+                pending[n++] = exchanges[i].peer;
         }
-        // Until a datagram arrives or the time is up (one millisecond more, so that the
-        // deadline has passed when the wait ends in silence).
+        if (n == 0)
+            return;
+        if (runtime::DeadlinePassed(start, now, timeout_ms)) {
+            for (int i = 0; i < count; ++i) {
+                if (exchanges[i].peer.socket == platform::InvalidSocket)
+                    continue;
+                SetMessage(&outcomes[i], "timeout: no valid reply from %s within %ld ms",
+                           outcomes[i].address, static_cast<long>(timeout_ms < 0 ? 0 : timeout_ms));
+                runtime::CloseDatagramPeer(&exchanges[i].peer);
+            }
+            return;
+        }
+        // Until a datagram arrives or what is left of the time is up (one millisecond more,
+        // so that the deadline has passed when the wait ends in silence).
         const std::uint32_t left =
             static_cast<std::uint32_t>(timeout_ms) - runtime::MsBetween(start, now);
-        runtime::WaitForPeers(&exchange.peer, 1,
-                              left >= 0x7FFFFFFFu ? 0x7FFFFFFF
-                                                  : static_cast<std::int32_t>(left + 1));
+        runtime::WaitForPeers(
+            pending, n, left >= 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<std::int32_t>(left + 1));
     }
-    runtime::CloseDatagramPeer(&exchange.peer);
+}
+
+SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms) {
+    SourceOutcome outcome{};
+    platform::NetAddress addresses[MaxAddresses];
+    NtpExchange exchange;
+    const int count = ResolveNtpServer(server, addresses, &outcome);
+    if (count > 0 && StartNtpExchange(addresses, count, &exchange, &outcome))
+        FinishNtpExchanges(&exchange, &outcome, 1, timeout_ms);
     return outcome;
 }
 

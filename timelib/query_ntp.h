@@ -1,6 +1,6 @@
 // Rizi.QueryNTP: one NTPv4 exchange with one server, over IPv4 or IPv6, measured to the
-// nanosecond and checked against a random nonce. The exchange is split into a start and the
-// taking of replies so that the clock selection can run many at once under one wait.
+// nanosecond and checked against a random nonce. The exchange is split into resolving, a start
+// and the taking of replies, so that the clock selection runs many at once under one wait.
 // Packets and measurements come from ntp_measurement, sockets from runtime/datagram.
 #pragma once
 
@@ -17,6 +17,9 @@ namespace timelib {
 constexpr std::uint16_t NtpServerPort = 123;
 constexpr std::int32_t DefaultQueryTimeoutMs = 1000;
 
+// A name with many addresses is tried on its first ones only.
+constexpr int MaxAddresses = 8;
+
 // One request in flight.
 struct NtpExchange {
     runtime::DatagramPeer peer;
@@ -25,20 +28,25 @@ struct NtpExchange {
     std::int64_t t1_boot_ns; // the boot clock then, so that T4 follows it, not the wall clock
 };
 
-// Resolves the server and sends a fresh request to the first of its addresses that takes it
-// (the next only when a send fails at once). False when none did, with the outcome's message
-// (resolve or network) set and nothing left open.
-bool StartNtpExchange(const ServerAddress& server, NtpExchange* exchange, SourceOutcome* outcome);
+// The addresses of the server's name, in the resolver's order, at most MaxAddresses; how
+// many. 0 when it does not resolve, with the outcome's message (resolve) set.
+int ResolveNtpServer(const ServerAddress& server, platform::NetAddress* addresses,
+                     SourceOutcome* outcome);
 
-// Takes the datagrams waiting for the exchange. True once it has ended: a valid answer, a
-// kiss-o'-death or an unsynchronised server, with the outcome set; false while it waits on.
-bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome);
+// Sends a fresh request to the first of count addresses that takes it (the next only when a
+// send fails at once). False when none did, or no random nonce could be had, with the
+// outcome's message (network) set and nothing left open.
+bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
+                      SourceOutcome* outcome);
 
-// Sets the outcome of an exchange that got no valid reply within timeout_ms.
-void SetNtpTimeout(std::int32_t timeout_ms, SourceOutcome* outcome);
+// Takes replies for count exchanges under one wait, until each has ended (a valid answer, a
+// kiss-o'-death or an unsynchronised server, with its outcome set) or timeout_ms have passed
+// since the call (at least one look; the rest time out). Closed exchanges count as ended.
+// Closes every exchange's socket.
+void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int count,
+                        std::int32_t timeout_ms);
 
-// The whole exchange: start, then take replies until one ends it or the deadline has passed
-// (at least one look; waits end when a datagram arrives).
+// The whole exchange with one server: resolve, start, finish.
 SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms);
 
 // Lua: Rizi.QueryNTP(server [, timeout_ms = 1000]) -> result table, or nil and a message.

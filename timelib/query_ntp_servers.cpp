@@ -7,6 +7,7 @@
 #include "timelib/lua_compat.h"
 #include "timelib/result_table.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -57,15 +58,41 @@ void ReadServerList(lua_State* L, ServerList* list) {
     }
 }
 
-// Exchanges still waiting, as peers for one wait.
-int PendingPeers(const NtpExchange* exchanges, const bool* done, int count,
-                 runtime::DatagramPeer* peers) {
-    int n = 0;
-    for (int i = 0; i < count; ++i) {
-        if (!done[i])
-            peers[n++] = exchanges[i].peer;
+// The length of a normalised URL's scheme and authority: what names the web server.
+std::size_t AuthorityLength(const char* url) {
+    const char* path = std::strchr(std::strstr(url, "://") + 3, '/');
+    return path != nullptr ? static_cast<std::size_t>(path - url) : std::strlen(url);
+}
+
+// The earlier source that reaches the same server as source i, or -1: an NTP server at the
+// same address and port as one already asked, or a web server of the same scheme, host and
+// port.
+int DuplicateOf(const ServerList& list, const platform::NetAddress& address,
+                const NtpExchange* exchanges, int i) {
+    char url[UrlBytes];
+    char other[UrlBytes];
+    if (list.https[i])
+        NormaliseHttpsUrl(list.texts[i], url);
+    for (int j = 0; j < i; ++j) {
+        if (list.https[i] != list.https[j])
+            continue;
+        if (!list.https[i] && exchanges[j].peer.socket != platform::InvalidSocket &&
+            runtime::SameEndpoint(address, exchanges[j].peer.address))
+            return j;
+        if (list.https[i] && NormaliseHttpsUrl(list.texts[j], other) &&
+            AuthorityLength(url) == AuthorityLength(other) &&
+            std::strncmp(url, other, AuthorityLength(url)) == 0)
+            return j;
     }
-    return n;
+    return -1;
+}
+
+// The outcome of a source whose time ran out before its turn came.
+SourceOutcome TimedOutHttpsSource() {
+    SourceOutcome outcome{};
+    outcome.http = true;
+    SetMessage(&outcome, "timeout: no time was left for this source");
+    return outcome;
 }
 
 } // namespace
@@ -91,87 +118,72 @@ bool SplitServerList(const char* text, ServerList* list) {
 void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result) {
     std::memset(result, 0, sizeof *result);
     result->best = -1;
-    NtpExchange exchanges[MaxSources];
-    bool done[MaxSources] = {};
-    // Step 1: a request to every NTP server; a failed start ends that source alone.
-    int started = 0;
-    int unresolved = 0;
+    const std::int32_t start = runtime::ElapsedMs();
+    // Step 1: every NTP server's name, before any request goes out, so that no reply waits
+    // for the resolver; a name that does not resolve ends that source alone.
+    platform::NetAddress addresses[MaxSources][MaxAddresses];
+    int address_count[MaxSources] = {};
     bool any_https = false;
     for (int i = 0; i < list.count; ++i) {
-        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0};
-        if (list.https[i]) {
-            done[i] = true;
-            any_https = true;
-        } else if (StartNtpExchange(list.servers[i], &exchanges[i], &result->outcomes[i])) {
-            ++started;
-        } else {
-            done[i] = true;
-            unresolved += std::strncmp(result->outcomes[i].message, "resolve", 7) == 0 ? 1 : 0;
-        }
-    }
-    // Step 2: take replies as they come, under one wait, until each exchange has ended or the
-    // deadline has passed; HTTPS sources leave the NTP servers a second at most.
-    const std::int32_t start = runtime::ElapsedMs();
-    const std::int32_t ntp_limit_ms =
-        any_https && (timeout_ms > 1000 || timeout_ms < 0) ? 1000 : timeout_ms;
-    int pending = started;
-    while (pending > 0) {
-        const std::int32_t now = runtime::ElapsedMs();
-        for (int i = 0; i < list.count; ++i) {
-            if (!done[i] && TakeNtpReplies(exchanges[i], &result->outcomes[i])) {
-                done[i] = true;
-                --pending;
-            }
-        }
-        if (pending == 0)
-            break;
-        if (runtime::DeadlinePassed(start, now, ntp_limit_ms)) {
-            for (int i = 0; i < list.count; ++i) {
-                if (!done[i])
-                    SetNtpTimeout(ntp_limit_ms, &result->outcomes[i]);
-            }
-            break;
-        }
-        runtime::DatagramPeer peers[MaxSources];
-        const int n = PendingPeers(exchanges, done, list.count, peers);
-        const std::uint32_t left =
-            static_cast<std::uint32_t>(ntp_limit_ms) - runtime::MsBetween(start, now);
-        runtime::WaitForPeers(
-            peers, n, left >= 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<std::int32_t>(left + 1));
-    }
-    for (int i = 0; i < list.count; ++i)
-        runtime::CloseDatagramPeer(&exchanges[i].peer);
-    // Step 3: the HTTPS sources in turn, each within what is left of the whole time.
-    for (int i = 0; i < list.count; ++i) {
+        any_https = any_https || list.https[i];
         if (!list.https[i])
+            address_count[i] =
+                ResolveNtpServer(list.servers[i], addresses[i], &result->outcomes[i]);
+    }
+    // Step 2: a request to every server not already asked, one after another at once.
+    NtpExchange exchanges[MaxSources];
+    for (int i = 0; i < list.count; ++i) {
+        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0};
+        result->duplicate_of[i] = -1;
+        if (!list.https[i] && address_count[i] == 0)
             continue;
-        const std::uint32_t passed = runtime::MsBetween(start, runtime::ElapsedMs());
-        const std::int64_t left_ms = std::int64_t{timeout_ms} - passed;
+        result->duplicate_of[i] = DuplicateOf(list, addresses[i][0], exchanges, i);
+        if (result->duplicate_of[i] >= 0) {
+            platform::AddressToText(addresses[i][0], result->outcomes[i].address);
+            continue;
+        }
+        if (!list.https[i])
+            StartNtpExchange(addresses[i], address_count[i], &exchanges[i], &result->outcomes[i]);
+    }
+    // Step 3: replies as they come, under one wait, until each exchange has ended or the
+    // deadline has passed; HTTPS sources leave the NTP servers a second at most.
+    const std::uint32_t resolved_ms = runtime::MsBetween(start, runtime::ElapsedMs());
+    std::int64_t ntp_limit_ms = std::int64_t{timeout_ms} - resolved_ms;
+    if (any_https && (ntp_limit_ms > 1000 || timeout_ms < 0))
+        ntp_limit_ms = 1000;
+    FinishNtpExchanges(exchanges, result->outcomes, list.count,
+                       static_cast<std::int32_t>(ntp_limit_ms < 0 ? 0 : ntp_limit_ms));
+    // Step 4: the HTTPS sources in turn, each within what is left of the whole time.
+    for (int i = 0; i < list.count; ++i) {
+        if (!list.https[i] || result->duplicate_of[i] >= 0)
+            continue;
+        const std::int64_t left_ms =
+            std::int64_t{timeout_ms} - runtime::MsBetween(start, runtime::ElapsedMs());
         char url[UrlBytes];
         NormaliseHttpsUrl(list.texts[i], url);
-        if (left_ms > 0) {
-            result->outcomes[i] = QueryHttpsSource(url, static_cast<std::int32_t>(left_ms));
-        } else {
-            result->outcomes[i].http = true;
-            std::snprintf(result->outcomes[i].message, sizeof result->outcomes[i].message,
-                          "timeout: no time was left for this source");
-        }
-        if (!result->outcomes[i].ok && std::strncmp(result->outcomes[i].message, "resolve", 7) == 0)
-            ++unresolved;
+        result->outcomes[i] = left_ms > 0
+                                  ? QueryHttpsSource(url, static_cast<std::int32_t>(left_ms))
+                                  : TimedOutHttpsSource();
     }
-    // Step 4: the selection over the sources that answered.
+    // Step 5: the selection over the sources that answered, each server once.
     SourceInterval intervals[MaxSources];
     int index_of[MaxSources];
+    int unresolved = 0;
+    int duplicates = 0;
     for (int i = 0; i < list.count; ++i) {
         const SourceOutcome& o = result->outcomes[i];
-        if (o.ok) {
+        if (result->duplicate_of[i] >= 0) {
+            ++duplicates;
+        } else if (o.ok) {
             intervals[result->answered] =
                 SourceInterval{o.measurement.offset, o.measurement.root_distance, o.http};
             index_of[result->answered++] = i;
+        } else if (std::strncmp(o.message, "resolve", 7) == 0) {
+            ++unresolved;
         }
     }
     if (result->answered == 0) {
-        if (unresolved == list.count)
+        if (unresolved == list.count - duplicates)
             std::snprintf(result->message, sizeof result->message,
                           "resolve: none of the %d server names resolves", list.count);
         else
@@ -191,16 +203,26 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
                                      result->outcomes[result->best].measurement.root_distance))
             result->best = i;
     }
-    if (!IsMajority(by_answer.agree, result->answered)) {
+    if (by_answer.largest_sets > 1) {
+        std::snprintf(result->message, sizeof result->message,
+                      "no majority: %d of %d servers answered, and %d sets of %d disagree",
+                      result->answered, list.count, by_answer.largest_sets, by_answer.agree);
+        return;
+    }
+    if (!IsVerdict(by_answer, result->answered)) {
         std::snprintf(result->message, sizeof result->message,
                       "no majority: %d of %d servers answered, the largest agreeing set has %d",
                       result->answered, list.count, by_answer.agree);
         return;
     }
-    // Step 5: the agreed time, taken now, from this machine's clock and the agreed offset.
-    std::int64_t now_ns = 0;
-    runtime::ReadWallAndBoot(&now_ns, &result->boot_ns);
-    result->time_ns = now_ns + static_cast<std::int64_t>(by_answer.offset * 1e9);
+    // Step 6: the agreed time now, carried from the best source's reply by the boot clock: its
+    // arrival on this machine's clock plus the agreed offset, plus what has passed since.
+    const SourceOutcome& best = result->outcomes[result->best];
+    const std::int64_t arrival_ns =
+        best.measurement.server_ns - std::llround(best.measurement.offset * 1e9);
+    platform::precise_time_ops.boot_time_ns(&result->boot_ns);
+    result->time_ns =
+        arrival_ns + std::llround(by_answer.offset * 1e9) + (result->boot_ns - best.boot_ns);
     result->ok = true;
 }
 
@@ -219,7 +241,7 @@ int QueryNTPServers(lua_State* L) {
         lua_pushstring(L, result.message);
         return 2;
     }
-    const double error = (result.selection.high - result.selection.low) / 2;
+    const double error = result.selection.error;
     OfferAnchor(result.time_ns, result.boot_ns, error);
 
     // The calendar tables and time, the best source's measurement, then the verdict.
@@ -236,7 +258,12 @@ int QueryNTPServers(lua_State* L) {
         const SourceOutcome& o = result.outcomes[i];
         lua_createtable(L, 0, 0); // stack: ..., sources, source
         SetStringField(L, "server", list.texts[i]);
-        if (o.ok) {
+        if (result.duplicate_of[i] >= 0) {
+            if (o.address[0] != '\0')
+                SetStringField(L, "address", o.address);
+            SetStringField(L, "verdict", "duplicate");
+            SetIntegerField(L, "duplicateOf", result.duplicate_of[i] + 1);
+        } else if (o.ok) {
             SetMeasurementFields(L, o);
             SetStringField(L, "verdict", result.selection.agrees[i] ? "agrees" : "disagrees");
         } else {

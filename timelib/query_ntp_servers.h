@@ -1,6 +1,7 @@
-// Rizi.QueryNTPServers: one NTPv4 request to every server at once, one wait over all their
-// sockets, then any HTTPS sources one after another, and a verdict by clock selection: the
-// sources whose intervals share a point, when they are more than half of those that answered.
+// Rizi.QueryNTPServers: every name resolved first, then one NTPv4 request to every server at
+// once and one wait over all their sockets, then any HTTPS sources one after another, and a
+// verdict by clock selection: the one largest set of sources whose intervals share a point,
+// when it holds more than half of those that answered. A server listed twice votes once.
 // Exchanges come from query_ntp and query_https, the selection from clock_selection.
 #pragma once
 
@@ -26,12 +27,13 @@ struct ServerList {
 // Every exchange's outcome and the verdict over them.
 struct ServersOutcome {
     bool ok;              // a majority agrees
-    int answered;         // sources with a measurement
+    int answered;         // sources with a measurement, duplicates not counted
     int best;             // the agreeing source with the smallest root distance, or -1
     Selection selection;  // over the sources that answered, by their index in outcomes
     std::int64_t time_ns; // the agreed time at the end of the call, ns since 1970
     std::int64_t boot_ns; // the boot clock then
     SourceOutcome outcomes[MaxSources];
+    int duplicate_of[MaxSources]; // the earlier source that reaches the same server, or -1
     char message[MessageBytes];
 };
 
@@ -40,9 +42,10 @@ struct ServersOutcome {
 // MaxSources.
 bool SplitServerList(const char* text, ServerList* list);
 
-// Asks every NTP server of list at once and waits until each has answered or failed, or
-// until timeout_ms have passed (at most 1000 ms when HTTPS sources follow); then each HTTPS
-// source in turn within what is left.
+// Resolves every NTP server's name, asks every server at once (a server already asked under
+// another name or the same one is a duplicate, not asked again) and waits until each has
+// answered or failed, or until timeout_ms have passed (at most 1000 ms when HTTPS sources
+// follow); then each HTTPS source in turn within what is left.
 void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result);
 
 // Lua: Rizi.QueryNTPServers(servers [, timeout_ms = 1000]) -> result table, or nil and a

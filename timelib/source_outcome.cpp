@@ -2,7 +2,17 @@
 
 #include "timelib/result_table.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 namespace timelib {
+
+void SetMessage(SourceOutcome* outcome, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(outcome->message, sizeof outcome->message, format, args);
+    va_end(args);
+}
 
 void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome) {
     const NtpMeasurement& m = outcome.measurement;

@@ -24,6 +24,13 @@ struct SourceOutcome {
     char message[MessageBytes];
 };
 
+// Sets the outcome's message from a printf format; a longer text is cut at MessageBytes.
+void SetMessage(SourceOutcome* outcome, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
 // With a table on top of the stack, stores the measurement keys of an outcome that is ok:
 // offset, delay, precision, rootDistance and address, and for an NTP source also stratum,
 // leap, rootDelay, rootDispersion, referenceId and version.

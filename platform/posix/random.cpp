@@ -4,8 +4,9 @@
 #include <sys/random.h>
 
 namespace platform {
+namespace {
 
-bool RandomBytes(void* buffer, std::int32_t length) {
+bool SystemRandomBytes(void* buffer, std::int32_t length) {
     auto* at = static_cast<unsigned char*>(buffer);
     std::size_t left = length > 0 ? static_cast<std::size_t>(length) : 0;
     // Small requests come whole once the pool is ready; a signal may still cut one short.
@@ -20,5 +21,9 @@ bool RandomBytes(void* buffer, std::int32_t length) {
     }
     return true;
 }
+
+} // namespace
+
+RandomOps random_ops = {SystemRandomBytes};
 
 } // namespace platform

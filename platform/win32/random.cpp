@@ -5,11 +5,16 @@
 #include <ntsecapi.h>
 
 namespace platform {
+namespace {
 
-bool RandomBytes(void* buffer, std::int32_t length) {
+bool SystemRandomBytes(void* buffer, std::int32_t length) {
     if (length <= 0)
         return length == 0;
     return RtlGenRandom(buffer, static_cast<ULONG>(length)) != FALSE;
 }
+
+} // namespace
+
+RandomOps random_ops = {SystemRandomBytes};
 
 } // namespace platform

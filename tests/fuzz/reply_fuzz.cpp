@@ -105,7 +105,7 @@ void FuzzNtpReply(const std::uint8_t* data, std::size_t size) {
         Require(check.kiss_code[0] != '\0' && std::strlen(check.kiss_code) <= 4);
     if (check.verdict != timelib::ReplyVerdict::Answer)
         return;
-    const timelib::NtpMeasurement m = timelib::MeasureNtpReply(reply, t1, t4, reply[0] & 1);
+    const timelib::NtpMeasurement m = timelib::MeasureNtpReply(reply, t1, t4, reply[0] & 1, 1e-7);
     // The server's time lies within 68 years of ours, the delay is never negative, and the
     // calendar takes any such time apart.
     Require(m.delay >= 0 && m.root_distance >= m.delay / 2 && m.precision > 0);

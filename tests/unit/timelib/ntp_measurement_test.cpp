@@ -26,7 +26,7 @@ NtpPacket Reply(std::int64_t t2_ns, std::int64_t t3_ns) {
     p[0] = (4 << 3) | 4;
     p[1] = 2;
     p[3] = 0xEC;  // precision 2^-20
-    p[7] = 0x80;  // root delay 1/128 s
+    p[7] = 0x80;  // root delay 1/512 s
     p[11] = 0x40; // root dispersion 1/1024 s
     p[12] = 192, p[13] = 0, p[14] = 2, p[15] = 1;
     Put64(p, 24, Nonce);
@@ -112,17 +112,19 @@ TEST(MeasureNtpReply, OffsetDelayAndHealth) {
     // T3 = T1 + 2.506 s): 8 ms on the way, 4 ms each way.
     const std::int64_t t1 = 1796760000 * Ns;
     NtpPacket p = Reply(t1 + 2504 * Ns / 1000, t1 + 2506 * Ns / 1000);
-    timelib::NtpMeasurement m = timelib::MeasureNtpReply(p.data(), t1, t1 + 10 * Ns / 1000, true);
+    timelib::NtpMeasurement m =
+        timelib::MeasureNtpReply(p.data(), t1, t1 + 10 * Ns / 1000, true, 1e-6);
     EXPECT_NEAR(m.offset, 2.5, 1e-6);
     EXPECT_NEAR(m.delay, 0.008, 1e-6);
     EXPECT_NEAR(m.precision, 1.0 / (1 << 20), 1e-12);
-    EXPECT_NEAR(m.root_distance, 0.004 + 1.0 / 1024 + 1.0 / 1024, 1e-6);
+    // Half of root delay and delay, the dispersion, and both clocks' precision.
+    EXPECT_NEAR(m.root_distance, 0.004 + 1.0 / 1024 + 1.0 / 1024 + 1.0 / (1 << 20) + 1e-6, 1e-9);
     EXPECT_NEAR(static_cast<double>(m.server_ns - t1), 2.510e9, 10.0); // T4 + offset
     EXPECT_STREQ(m.reference_id, "192.0.2.1");
-    EXPECT_STREQ(timelib::MeasureNtpReply(p.data(), t1, t1, false).reference_id, "C0000201");
-    EXPECT_EQ(timelib::MeasureNtpReply(p.data(), t1, t1, false).delay, 0.0); // never below 0
+    EXPECT_STREQ(timelib::MeasureNtpReply(p.data(), t1, t1, false, 0).reference_id, "C0000201");
+    EXPECT_EQ(timelib::MeasureNtpReply(p.data(), t1, t1, false, 0).delay, 0.0); // never below 0
     p[1] = 1, p[12] = 'G', p[13] = 'P', p[14] = 'S', p[15] = 0;
-    EXPECT_STREQ(timelib::MeasureNtpReply(p.data(), t1, t1, true).reference_id, "GPS");
+    EXPECT_STREQ(timelib::MeasureNtpReply(p.data(), t1, t1, true, 0).reference_id, "GPS");
 }
 
 TEST(ParseServerAddress, HostAndPort) {
