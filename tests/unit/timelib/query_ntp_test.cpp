@@ -1,11 +1,126 @@
-// Rizi.QueryNTP's address order, in a private network and mount namespace (root only): a name
-// whose IPv6 address cannot be reached from here and whose IPv4 address answers still gets
-// its time, since a send that fails at once moves on to the next address.
+// Rizi.QueryNTP's exchange against in-process servers on loopback: the nonce, the one
+// deadline of the wait, the arrival time of a reply that waited in the socket; and its
+// address order, in a private network and mount namespace (root only): a name whose IPv6
+// address cannot be reached from here and whose IPv4 address answers still gets its time,
+// since a send that fails at once moves on to the next address.
+#include "platform/precise_time.h"
+#include "platform/random.h"
 #include "platform/socket.h"
+#include "tests/support/loopback_peer.h"
+#include "tests/support/scoped_ops.h"
 #include "tests/support/test_system.h"
 #include "timelib/query_ntp.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using test_support::PeerBytes;
+
+// A valid answer to request from a server whose clock is this machine's.
+PeerBytes AnswerTo(const PeerBytes& request) {
+    PeerBytes reply(48, 0);
+    reply[0] = (4 << 3) | 4;
+    reply[1] = 2;
+    std::memcpy(&reply[24], &request[40], 8);
+    std::int64_t now_ns = 0;
+    platform::precise_time_ops.real_time_ns(&now_ns);
+    const timelib::NtpTimestamp now = timelib::NtpTimestampOf(now_ns);
+    for (int i = 0; i < 8; ++i)
+        reply[static_cast<std::size_t>(32 + i)] = reply[static_cast<std::size_t>(40 + i)] =
+            static_cast<std::uint8_t>(now >> (56 - 8 * i));
+    return reply;
+}
+
+timelib::ServerAddress Loopback(const test_support::LoopbackUdpPeer& peer) {
+    return timelib::ServerAddress{"127.0.0.1", peer.Port()};
+}
+
+bool NoRandomBytes(void*, std::int32_t) {
+    return false;
+}
+
+TEST(QueryNtpServer, EveryRequestHasAFreshNonceOrIsNotSent) {
+    test_support::LoopbackUdpPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    PeerBytes requests[2];
+    for (PeerBytes& request : requests) {
+        std::thread server([&] {
+            if (peer.Receive(&request, 2000))
+                peer.SendToClient(AnswerTo(request));
+        });
+        EXPECT_TRUE(timelib::QueryNtpServer(Loopback(peer), 2000).ok);
+        server.join();
+        ASSERT_EQ(request.size(), 48u);
+        EXPECT_NE(PeerBytes(request.begin() + 40, request.end()), PeerBytes(8, 0));
+    }
+    EXPECT_NE(PeerBytes(requests[0].begin() + 40, requests[0].end()),
+              PeerBytes(requests[1].begin() + 40, requests[1].end()));
+
+    // Without random bytes no request goes out: a predictable nonce would let anyone answer.
+    test_support::ScopedOps<platform::RandomOps> failing(platform::random_ops, {NoRandomBytes});
+    const timelib::SourceOutcome outcome = timelib::QueryNtpServer(Loopback(peer), 100);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(std::string(outcome.message).rfind("network: no random bytes", 0), 0u)
+        << outcome.message;
+    PeerBytes stray;
+    EXPECT_FALSE(peer.Receive(&stray, 50));
+}
+
+TEST(FinishNtpExchanges, StraysDoNotPutOffTheDeadline) {
+    // Datagrams that are no answer (another nonce) every 5 ms for a second: each ends a wait
+    // early, and the next wait must be for what is left, not the whole time again.
+    test_support::LoopbackUdpPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    std::atomic<bool> done{false};
+    std::thread server([&] {
+        PeerBytes request;
+        if (!peer.Receive(&request, 2000))
+            return;
+        PeerBytes stray = AnswerTo(request);
+        stray[24] ^= 0xFF;
+        for (int i = 0; i < 200 && !done; ++i) {
+            peer.SendToClient(stray);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const timelib::SourceOutcome outcome = timelib::QueryNtpServer(Loopback(peer), 100);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    done = true;
+    server.join();
+    EXPECT_EQ(std::string(outcome.message).rfind("timeout", 0), 0u) << outcome.message;
+    // About 100 ms; the strays go on for a second.
+    EXPECT_LT(waited, std::chrono::milliseconds(600));
+}
+
+#if !defined(_WIN32)
+TEST(FinishNtpExchanges, AReplyThatWaitedInTheSocketKeepsItsArrivalTime) {
+    // The answer arrives at once but is taken 50 ms later: the kernel's arrival stamp keeps
+    // the 50 ms out of the delay and the offset. (Windows keeps no such stamp.)
+    test_support::LoopbackUdpPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    platform::NetAddress address[1];
+    ASSERT_EQ(platform::ResolveAddresses("127.0.0.1", peer.Port(), address, 1), 1);
+    timelib::NtpExchange exchange;
+    timelib::SourceOutcome outcome{};
+    ASSERT_TRUE(timelib::StartNtpExchange(address, 1, &exchange, &outcome));
+    PeerBytes request;
+    ASSERT_TRUE(peer.Receive(&request, 2000));
+    ASSERT_TRUE(peer.SendToClient(AnswerTo(request)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    timelib::FinishNtpExchanges(&exchange, &outcome, 1, 1000);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_LT(outcome.measurement.delay, 0.01);
+    EXPECT_NEAR(outcome.measurement.offset, 0, 0.005);
+}
+#endif
+
+} // namespace
 
 #if !defined(_WIN32)
 #include <cstring>
