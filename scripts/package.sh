@@ -8,8 +8,8 @@
 #                                   rizi-host, README.txt, CHANGES.txt, LICENSE.txt,
 #                                   examples/ and lua/5.1/rizi.so
 #   SHA256SUMS                      over both
-# VERSION is the one in project() of CMakeLists.txt, as the build wrote it to
-# plugin/version.h for the version resource. The user README is help/README.txt. Two runs from
+# VERSION is the release's, RIZI_RELEASE_VERSION in CMakeLists.txt, as the build wrote it to
+# plugin/version.h (the plug-in itself reports the version in project()). The user README is help/README.txt. Two runs from
 # two clones of one commit give the same bytes (tests/package/reproducible_test.sh).
 # Then tests/package/archives_test.sh checks the archives as a user gets them.
 set -euo pipefail
@@ -35,7 +35,7 @@ cmake -S . -B build/linux-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIZI_WER
 ninja -C build/linux-release -j"$jobs" plugin host lua_module
 
 version_of() { # BUILD_DIR
-    sed -n 's/^#define RIZI_VERSION_TEXT "\(.*\)"$/\1/p' "$1/generated/plugin/version.h"
+    sed -n 's/^#define RIZI_RELEASE_TEXT "\(.*\)"$/\1/p' "$1/generated/plugin/version.h"
 }
 version=$(version_of build/win32)
 if [[ -z $version || $version != "$(version_of build/linux-release)" ]]; then

@@ -1,5 +1,5 @@
-# The rockspec at the top of the tree names the product's version, in its file name and in
-# its version field: cmake -DSOURCE_DIR=<tree> -DVERSION=<project version> -P check_rockspec.cmake
+# The rockspec at the top of the tree names the release's version, in its file name and in
+# its version field: cmake -DSOURCE_DIR=<tree> -DVERSION=<release version> -P check_rockspec.cmake
 file(GLOB rockspecs RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*.rockspec")
 set(expected "rizi-${VERSION}-1.rockspec")
 if(NOT rockspecs STREQUAL expected)

@@ -1,12 +1,12 @@
 -- The Lua module rizi for LuaRocks: `luarocks make` in a checkout builds it with CMake and
--- installs rizi.so (rizi.dll) alone. The version is the product's, set by project() in
+-- installs rizi.so (rizi.dll) alone. The version is the release's, RIZI_RELEASE_VERSION in
 -- CMakeLists.txt; the test rockspec_version keeps this file's name and version equal to it.
 rockspec_format = "3.0"
 package = "rizi"
-version = "1.0.0.0-1"
+version = "1.1.0-1"
 source = {
    url = "git+https://www.vadorov.example/rizi.git",
-   tag = "v1.0.0.0",
+   tag = "v1.1.0",
 }
 description = {
    summary = "Network time (SNTP and RFC 868 Time Protocol) and the local time zone",
