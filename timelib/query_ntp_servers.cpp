@@ -118,7 +118,6 @@ bool SplitServerList(const char* text, ServerList* list) {
 void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result) {
     std::memset(result, 0, sizeof *result);
     result->best = -1;
-    const std::int32_t start = runtime::ElapsedMs();
     // Step 1: every NTP server's name, before any request goes out, so that no reply waits
     // for the resolver; a name that does not resolve ends that source alone.
     platform::NetAddress addresses[MaxSources][MaxAddresses];
@@ -130,7 +129,9 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
             address_count[i] =
                 ResolveNtpServer(list.servers[i], addresses[i], &result->outcomes[i]);
     }
-    // Step 2: a request to every server not already asked, one after another at once.
+    // Step 2: a request to every server not already asked, one after another at once. The
+    // timeout counts from here, as for a single server.
+    const std::int32_t start = runtime::ElapsedMs();
     NtpExchange exchanges[MaxSources];
     for (int i = 0; i < list.count; ++i) {
         exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0};
@@ -147,12 +148,9 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     }
     // Step 3: replies as they come, under one wait, until each exchange has ended or the
     // deadline has passed; HTTPS sources leave the NTP servers a second at most.
-    const std::uint32_t resolved_ms = runtime::MsBetween(start, runtime::ElapsedMs());
-    std::int64_t ntp_limit_ms = std::int64_t{timeout_ms} - resolved_ms;
-    if (any_https && (ntp_limit_ms > 1000 || timeout_ms < 0))
-        ntp_limit_ms = 1000;
-    FinishNtpExchanges(exchanges, result->outcomes, list.count,
-                       static_cast<std::int32_t>(ntp_limit_ms < 0 ? 0 : ntp_limit_ms));
+    const std::int32_t ntp_limit_ms =
+        any_https && (timeout_ms > 1000 || timeout_ms < 0) ? 1000 : timeout_ms;
+    FinishNtpExchanges(exchanges, result->outcomes, list.count, ntp_limit_ms);
     // Step 4: the HTTPS sources in turn, each within what is left of the whole time.
     for (int i = 0; i < list.count; ++i) {
         if (!list.https[i] || result->duplicate_of[i] >= 0)
