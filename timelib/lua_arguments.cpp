@@ -2,6 +2,8 @@
 
 #include "timelib/lua_compat.h"
 
+#include <cstring>
+
 namespace timelib {
 
 std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value) {
@@ -25,6 +27,16 @@ std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value)
     // own conversions differ (an i686 Lua 5.1 without SSE2 rounds to nearest, 5.4 refuses a
     // fraction), so 20.7 would wait 21, 20 or 0 ms depending on the build.
     return static_cast<std::int32_t>(n);
+}
+
+void CopyTextArgument(lua_State* L, int arg, char (&text)[ServerTextBytes]) {
+    const char* value = luaL_checklstring(L, arg, nullptr);
+    const std::size_t length = std::strlen(value);
+    if (length >= sizeof text) {
+        text[0] = '\0';
+        return;
+    }
+    std::memcpy(text, value, length + 1);
 }
 
 } // namespace timelib

@@ -13,4 +13,12 @@ namespace timelib {
 // instead of wrapping, NaN reads as 0.
 std::int32_t OptInt32Argument(lua_State* L, int arg, std::int32_t default_value);
 
+// Longest server text a query started in the background keeps; a longer one (which no
+// resolver would take) counts as empty.
+constexpr int ServerTextBytes = 1024;
+
+// The string argument arg (luaL_checklstring: numbers accepted, the same argument error
+// otherwise) copied into text up to its first NUL; "" when it does not fit.
+void CopyTextArgument(lua_State* L, int arg, char (&text)[ServerTextBytes]);
+
 } // namespace timelib

@@ -107,15 +107,15 @@ bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExcha
 }
 
 void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int count,
-                        std::int32_t timeout_ms) {
-    constexpr int MaxPeers = 64;
+                        std::int32_t timeout_ms, const runtime::Cancellation* cancel) {
+    constexpr int MaxPeers = 63; // and the cancel's wake-up
     count = count < MaxPeers ? count : MaxPeers;
     const std::int32_t start = runtime::ElapsedMs();
     for (;;) {
         // The deadline uses the time read before this look, so a reply in the last wait
         // still counts.
         const std::int32_t now = runtime::ElapsedMs();
-        runtime::DatagramPeer pending[MaxPeers];
+        runtime::DatagramPeer pending[MaxPeers + 1];
         int n = 0;
         for (int i = 0; i < count; ++i) {
             if (exchanges[i].peer.socket == platform::InvalidSocket)
@@ -127,16 +127,24 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
         }
         if (n == 0)
             return;
-        if (runtime::DeadlinePassed(start, now, timeout_ms)) {
+        const bool cancelled = runtime::CancelRequested(cancel);
+        if (cancelled || runtime::DeadlinePassed(start, now, timeout_ms)) {
             for (int i = 0; i < count; ++i) {
                 if (exchanges[i].peer.socket == platform::InvalidSocket)
                     continue;
-                SetMessage(&outcomes[i], "timeout: no valid reply from %s within %ld ms",
-                           outcomes[i].address, static_cast<long>(timeout_ms < 0 ? 0 : timeout_ms));
+                if (cancelled)
+                    SetMessage(&outcomes[i], "cancelled");
+                else
+                    SetMessage(&outcomes[i], "timeout: no valid reply from %s within %ld ms",
+                               outcomes[i].address,
+                               static_cast<long>(timeout_ms < 0 ? 0 : timeout_ms));
                 runtime::CloseDatagramPeer(&exchanges[i].peer);
             }
             return;
         }
+        // A cancel ends the wait at once.
+        if (cancel != nullptr && cancel->WakeHandle() != platform::InvalidSocket)
+            pending[n++] = runtime::DatagramPeer{cancel->WakeHandle(), {}};
         // Until a datagram arrives or what is left of the time is up (one millisecond more,
         // so that the deadline has passed when the wait ends in silence).
         const std::uint32_t left =
@@ -146,32 +154,47 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
     }
 }
 
-SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms) {
+SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms,
+                             const runtime::Cancellation* cancel) {
     SourceOutcome outcome{};
     platform::NetAddress addresses[MaxAddresses];
     NtpExchange exchange;
     const int count = ResolveNtpServer(server, addresses, &outcome);
     if (count > 0 && StartNtpExchange(addresses, count, &exchange, &outcome))
-        FinishNtpExchanges(&exchange, &outcome, 1, timeout_ms);
+        FinishNtpExchanges(&exchange, &outcome, 1, timeout_ms, cancel);
     return outcome;
 }
 
-int QueryNTP(lua_State* L) {
+void ReadQueryNtpArguments(lua_State* L, QueryNtpJob* job) {
     const char* text = luaL_checklstring(L, 1, nullptr);
-    const auto timeout_ms = OptInt32Argument(L, 2, DefaultQueryTimeoutMs);
-    ServerAddress server;
-    if (!ParseServerAddress(text, NtpServerPort, &server))
-        return luaL_argerror(L, 1, "server expected as host, host:port or [IPv6]:port");
-    const SourceOutcome outcome = QueryNtpServer(server, timeout_ms);
-    if (!outcome.ok) {
-        lua_pushnil(L);                     // stack: nil
-        lua_pushstring(L, outcome.message); // stack: nil, message
+    job->timeout_ms = OptInt32Argument(L, 2, DefaultQueryTimeoutMs);
+    if (!ParseServerAddress(text, NtpServerPort, &job->server))
+        luaL_argerror(L, 1, "server expected as host, host:port or [IPv6]:port");
+}
+
+void RunQueryNtp(QueryNtpJob* job, const runtime::Cancellation* cancel) {
+    job->outcome = QueryNtpServer(job->server, job->timeout_ms, cancel);
+    const SourceOutcome& o = job->outcome;
+    if (o.ok)
+        OfferAnchor(o.measurement.server_ns, o.boot_ns, o.measurement.root_distance);
+}
+
+int PushQueryNtpResult(lua_State* L, const QueryNtpJob& job) {
+    if (!job.outcome.ok) {
+        lua_pushnil(L);                         // stack: nil
+        lua_pushstring(L, job.outcome.message); // stack: nil, message
         return 2;
     }
-    OfferAnchor(outcome.measurement.server_ns, outcome.boot_ns, outcome.measurement.root_distance);
-    PushInstantResult(L, outcome.measurement.server_ns); // stack: result
-    SetMeasurementFields(L, outcome);
+    PushInstantResult(L, job.outcome.measurement.server_ns); // stack: result
+    SetMeasurementFields(L, job.outcome);
     return 1;
+}
+
+int QueryNTP(lua_State* L) {
+    QueryNtpJob job;
+    ReadQueryNtpArguments(L, &job);
+    RunQueryNtp(&job, nullptr);
+    return PushQueryNtpResult(L, job);
 }
 
 } // namespace timelib

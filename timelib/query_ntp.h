@@ -4,6 +4,7 @@
 // Packets and measurements come from ntp_measurement, sockets from runtime/datagram.
 #pragma once
 
+#include "runtime/cancellation.h"
 #include "runtime/datagram.h"
 #include "timelib/lua_api.h"
 #include "timelib/ntp_measurement.h"
@@ -41,13 +42,31 @@ bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExcha
 
 // Takes replies for count exchanges under one wait, until each has ended (a valid answer, a
 // kiss-o'-death or an unsynchronised server, with its outcome set) or timeout_ms have passed
-// since the call (at least one look; the rest time out). Closed exchanges count as ended.
-// Closes every exchange's socket.
+// since the call (at least one look; the rest time out), or cancel is requested (the rest
+// say "cancelled"). Closed exchanges count as ended. Closes every exchange's socket.
 void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int count,
-                        std::int32_t timeout_ms);
+                        std::int32_t timeout_ms, const runtime::Cancellation* cancel = nullptr);
 
 // The whole exchange with one server: resolve, start, finish.
-SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms);
+SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms,
+                             const runtime::Cancellation* cancel = nullptr);
+
+// Rizi.QueryNTP as plain data, so that it can run away from its Lua state: what it is asked
+// and what it found.
+struct QueryNtpJob {
+    ServerAddress server;
+    std::int32_t timeout_ms;
+    SourceOutcome outcome;
+};
+
+// Reads the arguments (server [, timeout_ms = 1000]); raises their argument errors.
+void ReadQueryNtpArguments(lua_State* L, QueryNtpJob* job);
+
+// The exchange; a measurement also goes to Rizi.Now's anchor.
+void RunQueryNtp(QueryNtpJob* job, const runtime::Cancellation* cancel);
+
+// Pushes the result table, or nil and the message; returns how many values.
+int PushQueryNtpResult(lua_State* L, const QueryNtpJob& job);
 
 // Lua: Rizi.QueryNTP(server [, timeout_ms = 1000]) -> result table, or nil and a message.
 int QueryNTP(lua_State* L);

@@ -92,7 +92,8 @@ runtime::TimeValue NtpTimestampToTimeValue(std::uint32_t seconds, std::uint32_t 
     return static_cast<runtime::TimeValue>(seconds + carry - NtpEpochOffset);
 }
 
-runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms) {
+runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms,
+                             const runtime::Cancellation* cancel) {
     const runtime::ConnectionHandle conn =
         runtime::OpenClientConnection(host, NtpPort, runtime::ProtocolUdp);
     if (conn == nullptr) {
@@ -121,7 +122,7 @@ runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms) {
         }
         // Until the next datagram arrives, for a millisecond at most.
         runtime::WaitConnectionEvent(conn, 1);
-        if (runtime::DeadlinePassed(start, now, timeout_ms)) {
+        if (runtime::DeadlinePassed(start, now, timeout_ms) || runtime::CancelRequested(cancel)) {
             break;
         }
     }
@@ -136,16 +137,28 @@ runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms) {
     return t < 0 ? 0 : t;
 }
 
-int RetrieveNTPTime(lua_State* L) {
-    const char* server = luaL_checklstring(L, 1, nullptr);
-    const auto timeout_ms = OptInt32Argument(L, 2, DefaultNtpTimeoutMs);
-    const runtime::TimeValue t = SntpQuery(server, timeout_ms);
-    if (t == 0) {
+void ReadRetrieveNtpArguments(lua_State* L, RetrieveNtpJob* job) {
+    CopyTextArgument(L, 1, job->server);
+    job->timeout_ms = OptInt32Argument(L, 2, DefaultNtpTimeoutMs);
+}
+
+void RunRetrieveNtp(RetrieveNtpJob* job, const runtime::Cancellation* cancel) {
+    job->time = SntpQuery(job->server, job->timeout_ms, cancel);
+}
+
+int PushRetrieveNtpResult(lua_State* L, const RetrieveNtpJob& job) {
+    if (job.time == 0)
         lua_pushnil(L);
-    } else {
-        PushTimeResult(L, t);
-    }
+    else
+        PushTimeResult(L, job.time);
     return 1;
+}
+
+int RetrieveNTPTime(lua_State* L) {
+    RetrieveNtpJob job;
+    ReadRetrieveNtpArguments(L, &job);
+    RunRetrieveNtp(&job, nullptr);
+    return PushRetrieveNtpResult(L, job);
 }
 
 } // namespace timelib

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "runtime/calendar.h"
+#include "runtime/cancellation.h"
 #include "timelib/lua_api.h"
+#include "timelib/lua_arguments.h"
 
 #include <array>
 #include <cstdint>
@@ -36,7 +38,26 @@ runtime::TimeValue NtpTimestampToTimeValue(std::uint32_t seconds, std::uint32_t 
 // Asks host for the time, waiting up to timeout_ms after the request (at least one poll);
 // the server's time, or 0 when the host cannot be used, no valid reply came in time, or the
 // reply's time lies outside 1970-01-01 00:00:00 to 2038-01-19 03:14:07 UTC.
-runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms);
+// A cancel that is requested ends the wait as if the time had run out.
+runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms,
+                             const runtime::Cancellation* cancel = nullptr);
+
+// Rizi.RetrieveNTPTime as plain data, so that it can run away from its Lua state: what it
+// is asked and what it found.
+struct RetrieveNtpJob {
+    char server[ServerTextBytes];
+    std::int32_t timeout_ms;
+    runtime::TimeValue time; // 0: none
+};
+
+// Reads the arguments (server [, timeout_ms = 130]); raises their argument errors.
+void ReadRetrieveNtpArguments(lua_State* L, RetrieveNtpJob* job);
+
+// Asks the server; the time found, or 0.
+void RunRetrieveNtp(RetrieveNtpJob* job, const runtime::Cancellation* cancel);
+
+// Pushes the result table, or nil; returns 1.
+int PushRetrieveNtpResult(lua_State* L, const RetrieveNtpJob& job);
 
 // Lua: Rizi.RetrieveNTPTime(server [, timeout_ms = 130]) -> result table or nil.
 int RetrieveNTPTime(lua_State* L);

@@ -42,7 +42,8 @@ bool TimeProtocolReplyTime(const std::uint8_t* reply, std::int32_t received,
     return true;
 }
 
-bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeValue* time) {
+bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeValue* time,
+                       const runtime::Cancellation* cancel) {
     // The limit also bounds the connect, so an unreachable server cannot hold the thread.
     const std::int32_t limit = wait_limit < 1 ? 1 : wait_limit;
     const runtime::ConnectionHandle conn =
@@ -60,7 +61,7 @@ bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeV
             // Nothing yet: one wait of at most a millisecond per empty poll, ended early by
             // data or a close; the first poll comes before any wait.
             runtime::WaitConnectionEvent(conn, 1);
-            if (++empty_polls >= limit) {
+            if (++empty_polls >= limit || runtime::CancelRequested(cancel)) {
                 break;
             }
             continue;
@@ -80,16 +81,29 @@ bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeV
     return TimeProtocolReplyTime(reply, received, time);
 }
 
-int RetrieveTSTime(lua_State* L) {
-    const char* server = luaL_checklstring(L, 1, nullptr);
-    const auto wait_limit = OptInt32Argument(L, 2, DefaultTimeWaitLimit);
-    runtime::TimeValue t = 0;
-    if (TimeProtocolQuery(server, wait_limit, &t)) {
-        PushTimeResult(L, t);
-    } else {
+void ReadRetrieveTsArguments(lua_State* L, RetrieveTsJob* job) {
+    CopyTextArgument(L, 1, job->server);
+    job->wait_limit = OptInt32Argument(L, 2, DefaultTimeWaitLimit);
+}
+
+void RunRetrieveTs(RetrieveTsJob* job, const runtime::Cancellation* cancel) {
+    job->time = 0;
+    job->ok = TimeProtocolQuery(job->server, job->wait_limit, &job->time, cancel);
+}
+
+int PushRetrieveTsResult(lua_State* L, const RetrieveTsJob& job) {
+    if (job.ok)
+        PushTimeResult(L, job.time);
+    else
         lua_pushnil(L);
-    }
     return 1;
+}
+
+int RetrieveTSTime(lua_State* L) {
+    RetrieveTsJob job;
+    ReadRetrieveTsArguments(L, &job);
+    RunRetrieveTs(&job, nullptr);
+    return PushRetrieveTsResult(L, job);
 }
 
 } // namespace timelib

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "runtime/calendar.h"
+#include "runtime/cancellation.h"
 #include "timelib/lua_api.h"
+#include "timelib/lua_arguments.h"
 
 #include <cstdint>
 
@@ -29,7 +31,27 @@ bool TimeProtocolReplyTime(const std::uint8_t* reply, std::int32_t received,
 // reply, in as many pieces as it comes, until the peer closes or max(wait_limit, 1) polls
 // found nothing. False, with time untouched, when fewer than 4 bytes came or their time lies
 // outside 1990-01-01 00:00:00 to 2038-01-18 23:59:59 UTC.
-bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeValue* time);
+// A cancel that is requested ends the wait with what came so far.
+bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeValue* time,
+                       const runtime::Cancellation* cancel = nullptr);
+
+// Rizi.RetrieveTSTime as plain data, so that it can run away from its Lua state: what it is
+// asked and what it found.
+struct RetrieveTsJob {
+    char server[ServerTextBytes];
+    std::int32_t wait_limit;
+    bool ok;
+    runtime::TimeValue time;
+};
+
+// Reads the arguments (server [, wait_limit = 130]); raises their argument errors.
+void ReadRetrieveTsArguments(lua_State* L, RetrieveTsJob* job);
+
+// Asks the server.
+void RunRetrieveTs(RetrieveTsJob* job, const runtime::Cancellation* cancel);
+
+// Pushes the result table, or nil; returns 1.
+int PushRetrieveTsResult(lua_State* L, const RetrieveTsJob& job);
 
 // Lua: Rizi.RetrieveTSTime(server [, wait_limit = 130]) -> result table or nil.
 int RetrieveTSTime(lua_State* L);
