@@ -1,12 +1,15 @@
 #include "timelib/query_ntp_servers.h"
 
 #include "platform/precise_time.h"
+#include "platform/thread.h"
 #include "runtime/clock.h"
 #include "timelib/anchored_clock.h"
 #include "timelib/lua_arguments.h"
 #include "timelib/lua_compat.h"
 #include "timelib/result_table.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -87,12 +90,41 @@ int DuplicateOf(const ServerList& list, const platform::NetAddress& address,
     return -1;
 }
 
-// The outcome of a source whose time ran out before its turn came.
-SourceOutcome TimedOutHttpsSource() {
-    SourceOutcome outcome{};
-    outcome.http = true;
-    SetMessage(&outcome, "timeout: no time was left for this source");
-    return outcome;
+// Names resolved on up to this many threads at once.
+constexpr int MaxResolvers = 8;
+
+// The NTP servers' names of one call, shared out among threads.
+struct NameResolution {
+    const ServerList* list;
+    platform::NetAddress (*addresses)[MaxAddresses];
+    int* address_count;
+    SourceOutcome* outcomes;
+    std::atomic<int> next;
+};
+
+// Takes names until none is left.
+void ResolveNames(void* work) {
+    auto* r = static_cast<NameResolution*>(work);
+    for (int i = r->next++; i < r->list->count; i = r->next++) {
+        if (!r->list->https[i])
+            r->address_count[i] =
+                ResolveNtpServer(r->list->servers[i], r->addresses[i], &r->outcomes[i]);
+    }
+}
+
+// One HTTPS source asked on a thread of its own.
+struct WebQuery {
+    char url[UrlBytes];
+    std::int32_t timeout_ms;
+    const runtime::Cancellation* cancel;
+    SourceOutcome* outcome;
+    bool threaded;
+    platform::ThreadHandle thread;
+};
+
+void AskWebSource(void* work) {
+    auto* q = static_cast<WebQuery*>(work);
+    *q->outcome = QueryHttpsSource(q->url, q->timeout_ms);
 }
 
 } // namespace
@@ -115,55 +147,82 @@ bool SplitServerList(const char* text, ServerList* list) {
     return list->count > 0;
 }
 
-void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result) {
+void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result,
+                     const runtime::Cancellation* cancel) {
     std::memset(result, 0, sizeof *result);
     result->best = -1;
-    // Step 1: every NTP server's name, before any request goes out, so that no reply waits
-    // for the resolver; a name that does not resolve ends that source alone.
+    // Step 1: every HTTPS source on a thread of its own, with the whole time; one that no
+    // thread takes is asked after the NTP servers.
+    bool any_https = false;
+    WebQuery web[MaxSources];
+    for (int i = 0; i < list.count; ++i) {
+        result->duplicate_of[i] = -1;
+        web[i].threaded = false;
+        if (!list.https[i])
+            continue;
+        any_https = true;
+        result->duplicate_of[i] = DuplicateOf(list, platform::NetAddress{}, nullptr, i);
+        if (result->duplicate_of[i] >= 0)
+            continue;
+        NormaliseHttpsUrl(list.texts[i], web[i].url);
+        web[i].timeout_ms = timeout_ms;
+        web[i].cancel = cancel;
+        web[i].outcome = &result->outcomes[i];
+        web[i].threaded = platform::StartJoinableThread(AskWebSource, &web[i], &web[i].thread);
+    }
+    // Step 2: every NTP server's name, at most MaxResolvers at once, before any request goes
+    // out, so that no reply waits for the resolver; a name that does not resolve ends that
+    // source alone.
     platform::NetAddress addresses[MaxSources][MaxAddresses];
     int address_count[MaxSources] = {};
-    bool any_https = false;
-    for (int i = 0; i < list.count; ++i) {
-        any_https = any_https || list.https[i];
-        if (!list.https[i])
-            address_count[i] =
-                ResolveNtpServer(list.servers[i], addresses[i], &result->outcomes[i]);
-    }
-    // Step 2: a request to every server not already asked, one after another at once. The
+    NameResolution names{&list, addresses, address_count, result->outcomes, {0}};
+    platform::ThreadHandle resolvers[MaxResolvers - 1];
+    int names_to_resolve = 0;
+    for (int i = 0; i < list.count; ++i)
+        names_to_resolve += list.https[i] ? 0 : 1;
+    // The calling thread resolves too.
+    const int helpers = std::min(names_to_resolve, MaxResolvers) - 1;
+    int started = 0;
+    while (started < helpers &&
+           platform::StartJoinableThread(ResolveNames, &names, &resolvers[started]))
+        ++started;
+    ResolveNames(&names);
+    for (int k = 0; k < started; ++k)
+        platform::JoinThread(resolvers[k]);
+    // Step 3: a request to every server not already asked, one after another at once. The
     // timeout counts from here, as for a single server.
     const std::int32_t start = runtime::ElapsedMs();
     NtpExchange exchanges[MaxSources];
     for (int i = 0; i < list.count; ++i) {
         exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0};
-        result->duplicate_of[i] = -1;
-        if (!list.https[i] && address_count[i] == 0)
+        if (list.https[i] || address_count[i] == 0)
             continue;
         result->duplicate_of[i] = DuplicateOf(list, addresses[i][0], exchanges, i);
-        if (result->duplicate_of[i] >= 0) {
+        if (result->duplicate_of[i] >= 0)
             platform::AddressToText(addresses[i][0], result->outcomes[i].address);
-            continue;
-        }
-        if (!list.https[i])
+        else
             StartNtpExchange(addresses[i], address_count[i], &exchanges[i], &result->outcomes[i]);
     }
-    // Step 3: replies as they come, under one wait, until each exchange has ended or the
-    // deadline has passed; HTTPS sources leave the NTP servers a second at most.
+    // Step 4: replies as they come, under one wait, until each exchange has ended or the
+    // deadline has passed; beside HTTPS sources, NTP servers get a second at most.
     const std::int32_t ntp_limit_ms =
         any_https && (timeout_ms > 1000 || timeout_ms < 0) ? 1000 : timeout_ms;
-    FinishNtpExchanges(exchanges, result->outcomes, list.count, ntp_limit_ms);
-    // Step 4: the HTTPS sources in turn, each within what is left of the whole time.
+    FinishNtpExchanges(exchanges, result->outcomes, list.count, ntp_limit_ms, cancel);
+    // Step 5: the HTTPS sources' answers; one that had no thread is asked now, within what is
+    // left of the whole time.
     for (int i = 0; i < list.count; ++i) {
         if (!list.https[i] || result->duplicate_of[i] >= 0)
             continue;
+        if (web[i].threaded) {
+            platform::JoinThread(web[i].thread);
+            continue;
+        }
         const std::int64_t left_ms =
             std::int64_t{timeout_ms} - runtime::MsBetween(start, runtime::ElapsedMs());
-        char url[UrlBytes];
-        NormaliseHttpsUrl(list.texts[i], url);
-        result->outcomes[i] = left_ms > 0
-                                  ? QueryHttpsSource(url, static_cast<std::int32_t>(left_ms))
-                                  : TimedOutHttpsSource();
+        web[i].timeout_ms = static_cast<std::int32_t>(left_ms > 0 ? left_ms : 0);
+        AskWebSource(&web[i]);
     }
-    // Step 5: the selection over the sources that answered, each server once.
+    // Step 6: the selection over the sources that answered, each server once.
     SourceInterval intervals[MaxSources];
     int index_of[MaxSources];
     int unresolved = 0;
@@ -213,7 +272,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
                       result->answered, list.count, by_answer.agree);
         return;
     }
-    // Step 6: the agreed time now, carried from the best source's reply by the boot clock: its
+    // Step 7: the agreed time now, carried from the best source's reply by the boot clock: its
     // arrival on this machine's clock plus the agreed offset, plus what has passed since.
     const SourceOutcome& best = result->outcomes[result->best];
     const std::int64_t arrival_ns =
@@ -224,24 +283,30 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     result->ok = true;
 }
 
-int QueryNTPServers(lua_State* L) {
-    ServerList list;
-    ReadServerList(L, &list);
+void ReadQueryNtpServersArguments(lua_State* L, ServersJob* job) {
+    ReadServerList(L, &job->list);
     bool any_https = false;
-    for (int i = 0; i < list.count; ++i)
-        any_https = any_https || list.https[i];
-    const auto timeout_ms =
+    for (int i = 0; i < job->list.count; ++i)
+        any_https = any_https || job->list.https[i];
+    job->timeout_ms =
         OptInt32Argument(L, 2, any_https ? DefaultHttpsTimeoutMs : DefaultQueryTimeoutMs);
-    ServersOutcome result;
-    QueryNtpServers(list, timeout_ms, &result);
+}
+
+void RunQueryNtpServers(ServersJob* job, const runtime::Cancellation* cancel) {
+    QueryNtpServers(job->list, job->timeout_ms, &job->outcome, cancel);
+    const ServersOutcome& result = job->outcome;
+    if (result.ok)
+        OfferAnchor(result.time_ns, result.boot_ns, result.selection.error);
+}
+
+int PushQueryNtpServersResult(lua_State* L, const ServersJob& job) {
+    const ServerList& list = job.list;
+    const ServersOutcome& result = job.outcome;
     if (!result.ok) {
         lua_pushnil(L);
         lua_pushstring(L, result.message);
         return 2;
     }
-    const double error = result.selection.error;
-    OfferAnchor(result.time_ns, result.boot_ns, error);
-
     // The calendar tables and time, the best source's measurement, then the verdict.
     PushInstantResult(L, result.time_ns); // stack: result
     SetMeasurementFields(L, result.outcomes[result.best]);
@@ -249,7 +314,7 @@ int QueryNTPServers(lua_State* L) {
     SetIntegerField(L, "agree", result.selection.agree);
     SetIntegerField(L, "answered", result.answered);
     SetIntegerField(L, "asked", list.count);
-    SetNumberField(L, "error", error);
+    SetNumberField(L, "error", result.selection.error);
     lua_pushstring(L, "sources");
     lua_createtable(L, list.count, 0); // stack: result, "sources", sources
     for (int i = 0; i < list.count; ++i) {
@@ -274,6 +339,13 @@ int QueryNTPServers(lua_State* L) {
     }
     lua_settable(L, -3); // stack: result
     return 1;
+}
+
+int QueryNTPServers(lua_State* L) {
+    ServersJob job;
+    ReadQueryNtpServersArguments(L, &job);
+    RunQueryNtpServers(&job, nullptr);
+    return PushQueryNtpServersResult(L, job);
 }
 
 } // namespace timelib

@@ -1,12 +1,15 @@
-// Rizi.QueryNTPServers: every name resolved first, then one NTPv4 request to every server at
-// once and one wait over all their sockets, then any HTTPS sources one after another, and a
-// verdict by clock selection: the one largest set of sources whose intervals share a point,
-// when it holds more than half of those that answered. A server listed twice votes once.
+// Rizi.QueryNTPServers: every source asked at once (the HTTPS ones on threads of their own,
+// the NTP servers' names resolved first, at most 8 at a time, then one NTPv4 request to each
+// and one wait over all their sockets), and a verdict by clock selection: the one largest set
+// of sources whose intervals share a point, when it holds more than half of those that
+// answered. A server listed twice votes once.
 // Exchanges come from query_ntp and query_https, the selection from clock_selection.
 #pragma once
 
+#include "runtime/cancellation.h"
 #include "timelib/clock_selection.h"
 #include "timelib/lua_api.h"
+#include "timelib/lua_arguments.h"
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
 
@@ -14,8 +17,7 @@
 
 namespace timelib {
 
-// Longest server text kept: an NTP server, or the URL of an HTTPS source.
-constexpr int ServerTextBytes = UrlBytes;
+static_assert(ServerTextBytes >= UrlBytes, "a server text holds a URL");
 
 struct ServerList {
     int count;
@@ -42,11 +44,29 @@ struct ServersOutcome {
 // MaxSources.
 bool SplitServerList(const char* text, ServerList* list);
 
-// Resolves every NTP server's name, asks every server at once (a server already asked under
-// another name or the same one is a duplicate, not asked again) and waits until each has
-// answered or failed, or until timeout_ms have passed (at most 1000 ms when HTTPS sources
-// follow); then each HTTPS source in turn within what is left.
-void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result);
+// Asks every source at once (a server already asked under another name or the same one is a
+// duplicate, not asked again): each HTTPS source within timeout_ms; each NTP server, once
+// every name has resolved, until it has answered or failed or until timeout_ms have passed
+// (at most 1000 ms when the list holds HTTPS sources). A cancel ends every wait early.
+void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result,
+                     const runtime::Cancellation* cancel = nullptr);
+
+// Rizi.QueryNTPServers as plain data, so that it can run away from its Lua state: what it is
+// asked and what it found.
+struct ServersJob {
+    ServerList list;
+    std::int32_t timeout_ms;
+    ServersOutcome outcome;
+};
+
+// Reads the arguments (servers [, timeout_ms]); raises their argument errors.
+void ReadQueryNtpServersArguments(lua_State* L, ServersJob* job);
+
+// Asks the servers; a verdict also goes to Rizi.Now's anchor.
+void RunQueryNtpServers(ServersJob* job, const runtime::Cancellation* cancel);
+
+// Pushes the result table, or nil and the message; returns how many values.
+int PushQueryNtpServersResult(lua_State* L, const ServersJob& job);
 
 // Lua: Rizi.QueryNTPServers(servers [, timeout_ms = 1000]) -> result table, or nil and a
 // message (resolve, timeout, no majority).
