@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t DocumentBytes = 9564;
+constexpr std::int32_t DocumentBytes = 12170;
 // The document of the first four actions, which the added actions follow in both parts.
 constexpr std::size_t FirstFourBytes = 2757;
 constexpr std::uint32_t FirstFourCrc = 0xE0FBBE31u;
@@ -230,7 +230,7 @@ TEST_F(ActionDocument, Form) {
     for (std::size_t at; (at = doc.find("\r\n", from)) != std::string::npos; from = at + 2)
         lines.push_back(doc.substr(from, at - from));
     lines.push_back(doc.substr(from));
-    EXPECT_EQ(lines.size(), 244u);
+    EXPECT_EQ(lines.size(), 301u);
     std::size_t defaults = 0;
     for (const std::string& line : lines) {
         EXPECT_FALSE(line.empty());
@@ -239,7 +239,7 @@ TEST_F(ActionDocument, Form) {
         EXPECT_EQ(line.find("/>"), std::string::npos) << line;
         defaults += line == "<Default></Default>" ? 1 : 0;
     }
-    EXPECT_EQ(defaults, 20u);
+    EXPECT_EQ(defaults, 26u);
     for (unsigned char ch : doc)
         EXPECT_LT(ch, 0x80);
 }
@@ -264,7 +264,7 @@ std::string ExpectedTree() {
         t += std::string(static_cast<std::size_t>(2 * depth), ' ') + name + "\n";
     };
     // The number of arguments of each action, in document order.
-    const int arguments[] = {0, 0, 2, 2, 2, 2, 0, 2};
+    const int arguments[] = {0, 0, 2, 2, 2, 2, 0, 2, 3};
     for (int args : arguments) {
         line(1, "Action");
         for (const char* n : {"Name", "Description", "ReturnValueType"})
@@ -383,6 +383,25 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
         {"/*/Action[8]//Arg[2]/Description",
          "The timeout of the whole call, in milliseconds (default 3000)"},
         {"/*/Action[8]//Arg[2]/Required", "0"},
+        {"/*/Action[9]/Name", "Rizi.Start"},
+        {"/*/Action[9]/ReturnValueType", "userdata"},
+        {"/*/Action[9]//Arg[1]/Name", "Function"},
+        {"/*/Action[9]//Arg[1]/Type", "function"},
+        {"/*/Action[9]//Arg[1]/EasyMode/DataType", "function"},
+        {"/*/Action[9]//Arg[1]/Required", "1"},
+        {"/*/Action[9]//Arg[2]/Name", "Server"},
+        {"/*/Action[9]//Arg[2]/Required", "1"},
+        {"/*/Action[9]//Arg[3]/Name", "Timeout"},
+        {"/*/Action[9]//Arg[3]/Type", "number"},
+        {"/*/Action[9]//Arg[3]/Required", "0"},
+        // Each of the five functions it runs is named, and the answers it adds to theirs.
+        {"string(contains(/*/Action[9]//Arg[1]/Description, 'Rizi.RetrieveNTPTime, "
+         "Rizi.RetrieveTSTime, Rizi.QueryNTP, Rizi.QueryNTPServers or Rizi.QueryHTTPS'))",
+         "true"},
+        {"string(contains(/*/Extended/Action[9]/ReturnValueDescription, 'pending') and "
+         "contains(/*/Extended/Action[9]/ReturnValueDescription, 'busy') and "
+         "contains(/*/Extended/Action[9]/Note, 'cancelled'))",
+         "true"},
         // The list of several servers tells of web servers and their default timeout.
         {"string(contains(/*/Action[6]//Arg[1]/Description, 'https://'))", "true"},
         {"string(contains(/*/Action[6]//Arg[2]/Description, '3000'))", "true"},
@@ -393,15 +412,15 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
         // The added actions say what they do and what they return.
         {"string(count(/*/Action[position() > 4]/Description[text()] | "
          "/*/Extended/Action[position() > 4]/ReturnValueDescription[text()]))",
-         "8"},
+         "10"},
         // Every Default, and every Example and Note of the first four, is empty; every
         // Constraints is "none".
         {"concat(//Example, //Note, //Default)", ""},
         {"string(count(/*/Extended/Action[position() <= 4]//Example[text()] | "
          "/*/Extended/Action[position() <= 4]//Note[text()] | //Default[text()]))",
          "0"},
-        {"string(count(//Constraints[. = 'none']))", "10"},
-        {"string(count(//Action/Arguments/Arg/Default))", "10"},
+        {"string(count(//Constraints[. = 'none']))", "13"},
+        {"string(count(//Action/Arguments/Arg/Default))", "13"},
     };
     for (const auto& t : texts) {
         const std::string expr =
