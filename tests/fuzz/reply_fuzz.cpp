@@ -116,14 +116,15 @@ void FuzzNtpReply(const std::uint8_t* data, std::size_t size) {
             f.yearday <= 366 && f.weekday >= 0 && f.weekday <= 6);
 }
 
-// Input: a Date header's value. What parses gives its own fields back through the calendar.
+// Input: a Date header's value. What parses lies in 1970-2105 (its leap second may end in
+// 2106) and gives its own fields back through the calendar.
 void FuzzHttpDate(const std::uint8_t* data, std::size_t size) {
     std::int64_t seconds = 0;
     const auto* text = reinterpret_cast<const char*>(data);
     if (!timelib::ParseHttpDate(text, std::min<std::size_t>(size, 64), 2026, &seconds))
         return;
     const runtime::CivilTime f = runtime::CivilFromSeconds(seconds);
-    Require(f.year >= 0 && f.year <= 9999 && f.month >= 1 && f.month <= 12);
+    Require(f.year >= 1970 && f.year <= 2106 && f.month >= 1 && f.month <= 12);
     Require(runtime::SecondsFromCivil(f.year, f.month, f.day, f.hour, f.minute, f.second) ==
             seconds);
 }

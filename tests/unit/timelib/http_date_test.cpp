@@ -1,7 +1,9 @@
-// The Date header's three forms and what is not a date; the URLs QueryHTTPS accepts.
+// The Date header's three forms and what is not a date, the Age header; the URLs QueryHTTPS
+// accepts.
 #include "timelib/http_date.h"
 #include "timelib/query_https.h"
 
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -16,16 +18,38 @@ TEST(ParseHttpDate, TheThreeFormsAndNothingElse) {
         {"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
         {"Sun Nov  6 08:49:37 1994", 784111777},
         {"Tue, 29 Feb 2028 23:59:60 GMT", 1835481600},     // a leap day, a leap second
-        {"Mon, 07 Feb 2106 06:28:16 GMT", 4294967296},     // past 32 bits
+        {"Sun, 07 Feb 2106 06:28:16 GMT", -1},             // past 32 bits: 2106
         {"Wednesday, 01-Jan-76 00:00:00 GMT", 3345062400}, // 2076: within 50 years of 2026
-        {"Wednesday, 01-Jan-77 00:00:00 GMT", 220924800},  // 1977: 2077 is too far ahead
+        {"Saturday, 01-Jan-77 00:00:00 GMT", 220924800},   // 1977: 2077 is too far ahead
+        // The years: 1970 to 2105, and no further whatever the digits say.
+        {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+        {"Thu, 31 Dec 2105 23:59:59 GMT", 4291747199},
+        {"Wed, 31 Dec 1969 23:59:59 GMT", -1},
+        {"Fri, 31 Dec 9999 23:59:59 GMT", -1},
+        {"Fri Dec 31 23:59:59 9999", -1},
+        // Days that do not exist, each named with the weekday of the day it would roll over
+        // to (day 00 of November is 31 October), so that only the day refuses it.
+        {"Mon, 00 Nov 1994 08:49:37 GMT", -1},
+        {"Sat, 29 Feb 2025 12:00:00 GMT", -1},
+        {"Fri, 30 Feb 2024 12:00:00 GMT", -1},
+        {"Thu, 31 Nov 1994 08:49:37 GMT", -1},
+        {"Mon, 29 Feb 2100 08:49:37 GMT", -1},
+        {"Fri, 28 Feb 2025 12:00:00 GMT", 1740744000},
+        // The weekday must be the date's, in every form.
+        {"Mon, 06 Nov 1994 08:49:37 GMT", -1},
+        {"Monday, 06-Nov-94 08:49:37 GMT", -1},
+        {"Mon Nov  6 08:49:37 1994", -1},
+        // Second 60 only at 23:59:60.
+        {"Sat, 31 Dec 2016 23:59:60 GMT", 1483228800},
+        {"Sat, 31 Dec 2016 12:00:60 GMT", -1},
+        {"Sat, 31 Dec 2016 23:58:60 GMT", -1},
+        {"Sat, 31 Dec 2016 22:59:60 GMT", -1},
+        {"Sat, 31 Dec 2016 23:59:61 GMT", -1},
         {"Sun, 06 Nov 1994 08:49:37 UTC", -1},
         {"Sun, 6 Nov 1994 08:49:37 GMT", -1},
         {"sun, 06 Nov 1994 08:49:37 GMT", -1},
         {"Sun, 06 nov 1994 08:49:37 GMT", -1},
         {"Sun, 06 Nov 1994 08:49:37 GMT ", -1},
-        {"Sun, 31 Nov 1994 08:49:37 GMT", -1},
-        {"Sun, 29 Feb 2100 08:49:37 GMT", -1},
         {"Sun, 06 Nov 1994 24:00:00 GMT", -1},
         {"Sun Nov 6 08:49:37 1994", -1},
         {"Sun, 06 Nov 1994 08:49", -1},
@@ -34,6 +58,35 @@ TEST(ParseHttpDate, TheThreeFormsAndNothingElse) {
     for (const auto& c : cases) {
         std::int64_t seconds = -1;
         const bool ok = timelib::ParseHttpDate(c.text, std::strlen(c.text), 2026, &seconds);
+        EXPECT_EQ(ok, c.seconds >= 0) << c.text;
+        if (ok) {
+            EXPECT_EQ(seconds, c.seconds) << c.text;
+        }
+    }
+}
+
+TEST(ParseHttpAge, WholeSecondsThatFit) {
+    const struct {
+        const char* text;
+        std::int64_t seconds; // -1: refused
+    } cases[] = {
+        {"0", 0},
+        {"120", 120},
+        {"0000000000000000000000000000000000000120", 120},
+        {"2147483647", 2147483647},
+        {"2147483648", -1},
+        {"99999999999999999999999999", -1},
+        {"", -1},
+        {"-1", -1},
+        {"+1", -1},
+        {"1.5", -1},
+        {"12a", -1},
+        {"120, 5", -1},
+        {"1...", -1},
+    };
+    for (const auto& c : cases) {
+        std::int64_t seconds = -1;
+        const bool ok = timelib::ParseHttpAge(c.text, std::strlen(c.text), &seconds);
         EXPECT_EQ(ok, c.seconds >= 0) << c.text;
         if (ok) {
             EXPECT_EQ(seconds, c.seconds) << c.text;
