@@ -4,6 +4,7 @@
 // nothing new is needed to load the plug-in. Certificates and host names are always verified.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -20,17 +21,50 @@ enum class HttpFailure {
 
 struct HttpExchange {
     HttpFailure failure;
-    char detail[160];         // the HTTP stack's words for a failure
-    std::int32_t status;      // the status code
-    char date[64];            // the Date header's value, without blanks around it; "" if none
-    std::int64_t sent_ns;     // from the call's start to the request leaving, connection and
-                              // TLS set-up done
-    std::int64_t received_ns; // from the call's start to the status line's arrival
-    char address[64];         // the address connected to, as text; "" when unknown
+    char detail[160];    // the HTTP stack's words for a failure
+    std::int32_t status; // the status code
+    // Header values without blanks around them, "" if none. Two lines of one header are
+    // joined with ", " as HTTP joins a list; a value too long for its field is cut and ends
+    // in "...", so neither reads as a valid single value.
+    char date[64];
+    char age[32];
+    bool has_age; // an Age header came, even an empty one
+    // Instants on the boot clock (precise_time_ops.boot_time_ns) read right around the
+    // request: when it left, connection and TLS set-up done, and when the status line
+    // arrived. No redirect is followed, so both belong to the answer whose headers these are.
+    std::int64_t sent_boot_ns;
+    std::int64_t received_boot_ns;
+    char address[64]; // the address connected to, as text; "" when unknown
 };
 
+// Adds one header line's value (length bytes at value, blanks already trimmed) to field, a
+// text of size bytes: after ", " when the field holds a value already; cut and ending in
+// "..." when it does not fit. Both stacks store Date and Age through it.
+inline void AddHeaderValue(char* field, std::size_t size, const char* value, std::size_t length) {
+    std::size_t at = 0;
+    while (field[at] != '\0')
+        ++at;
+    const char* parts[] = {at > 0 ? ", " : "", value};
+    const std::size_t lengths[] = {at > 0 ? 2u : 0u, length};
+    bool cut = false;
+    for (int p = 0; p < 2; ++p) {
+        for (std::size_t i = 0; i < lengths[p]; ++i) {
+            if (at + 1 < size)
+                field[at++] = parts[p][i];
+            else
+                cut = true;
+        }
+    }
+    field[at] = '\0';
+    if (cut && size >= 4) {
+        for (std::size_t i = 0; i < 3; ++i)
+            field[size - 4 + i] = '.';
+    }
+}
+
 // Sends one request (HEAD, or GET when head is false, whose body is not read) to url and
-// waits at most timeout_ms for the answer's headers, resolution and handshakes included.
+// waits at most timeout_ms for the answer's headers, resolution, proxy discovery and
+// handshakes included. A redirect is an answer like any other: it is not followed.
 void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out);
 
 } // namespace platform

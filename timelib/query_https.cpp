@@ -58,10 +58,6 @@ bool ValidAuthorityAndPath(const char* at) {
     return true;
 }
 
-void SetMessage(SourceOutcome* outcome, const char* word, const char* detail) {
-    std::snprintf(outcome->message, sizeof outcome->message, "%s: %s", word, detail);
-}
-
 const char* WordOf(platform::HttpFailure failure) {
     switch (failure) {
     case platform::HttpFailure::Unavailable:
@@ -77,6 +73,11 @@ const char* WordOf(platform::HttpFailure failure) {
     default:
         return "network";
     }
+}
+
+// The exchange's instants on the boot clock, moved onto the wall clock by one reading of both.
+std::int64_t WallOf(std::int64_t boot_instant_ns, std::int64_t wall_ns, std::int64_t boot_ns) {
+    return wall_ns + (boot_instant_ns - boot_ns);
 }
 
 } // namespace
@@ -103,60 +104,80 @@ bool NormaliseHttpsUrl(const char* text, char (&url)[UrlBytes]) {
     return n > 0 && n < UrlBytes;
 }
 
+NtpMeasurement MeasureHttpDate(std::int64_t date_seconds, std::int64_t age_seconds,
+                               std::int64_t sent_ns, std::int64_t received_ns) {
+    NtpMeasurement m{};
+    // Step 1: the header names the second the server (or the cache's origin) wrote it in; its
+    // middle stands for the moment of writing. A cache's Age adds the whole seconds it held
+    // the answer, counted down, so up to one more second is unknown.
+    const std::int64_t written_ns =
+        (date_seconds + (age_seconds > 0 ? age_seconds : 0)) * NsPerSecond + NsPerSecond / 2;
+    // Step 2: against the middle of the exchange, when the server wrote it as best we know.
+    const std::int64_t delay_ns = received_ns > sent_ns ? received_ns - sent_ns : 0;
+    const std::int64_t middle_ns = sent_ns + delay_ns / 2;
+    const std::int64_t offset_ns = written_ns - middle_ns;
+    m.server_ns = received_ns + offset_ns;
+    m.offset = static_cast<double>(offset_ns) / NsPerSecond;
+    m.delay = static_cast<double>(delay_ns) / NsPerSecond;
+    // Step 3: half a second for the header's resolution, half the exchange for when in it the
+    // header was written, and a second more for an Age.
+    m.precision = 1;
+    m.root_distance = m.delay / 2 + 0.5 + (age_seconds >= 0 ? 1 : 0);
+    return m;
+}
+
 SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms) {
     SourceOutcome outcome{};
     outcome.http = true;
-    // The clocks at the start; the HTTP stack reports its times from here.
-    std::int64_t start_ns = 0;
     std::int64_t start_boot_ns = 0;
-    runtime::ReadWallAndBoot(&start_ns, &start_boot_ns);
+    platform::precise_time_ops.boot_time_ns(&start_boot_ns);
 
-    // Step 1: HEAD, and GET only when HEAD's answer has no Date, within what is left.
+    // Step 1: HEAD, and GET only when HEAD's answer has no Date, within what is left. The
+    // HTTP stack times the exchange on the boot clock.
     platform::HttpExchange exchange;
     platform::HttpDateRequest(url, true, timeout_ms, &exchange);
     if (exchange.failure == platform::HttpFailure::None && exchange.date[0] == '\0') {
         std::int64_t now_boot_ns = 0;
         platform::precise_time_ops.boot_time_ns(&now_boot_ns);
         const std::int64_t left_ms = timeout_ms - (now_boot_ns - start_boot_ns) / 1000000;
-        if (left_ms > 0) {
-            runtime::ReadWallAndBoot(&start_ns, &start_boot_ns);
+        if (left_ms > 0)
             platform::HttpDateRequest(url, false, static_cast<std::int32_t>(left_ms), &exchange);
-        }
     }
     std::snprintf(outcome.address, sizeof outcome.address, "%s", exchange.address);
     if (exchange.failure != platform::HttpFailure::None) {
-        SetMessage(&outcome, WordOf(exchange.failure), exchange.detail);
+        SetMessage(&outcome, "%s: %s", WordOf(exchange.failure), exchange.detail);
         return outcome;
     }
-    // Step 2: the Date, read in the century of this machine's year for the two-digit form.
+    // Step 2: one reading of the wall and boot clocks maps the exchange onto the wall clock.
+    std::int64_t wall_ns = 0;
+    std::int64_t boot_ns = 0;
+    if (!runtime::ReadWallAndBoot(&wall_ns, &boot_ns)) {
+        SetMessage(&outcome, "network: this machine's clock cannot be read");
+        return outcome;
+    }
+    // Step 3: the Date, read in the century of this machine's year for the two-digit form.
     std::int64_t date_seconds = 0;
-    const std::int32_t year = runtime::CivilFromSeconds(start_ns / NsPerSecond).year;
+    const std::int32_t year = runtime::CivilFromSeconds(wall_ns / NsPerSecond).year;
     if (exchange.date[0] == '\0') {
-        char detail[64];
-        std::snprintf(detail, sizeof detail, "the answer (status %d) carries no Date header",
-                      static_cast<int>(exchange.status));
-        SetMessage(&outcome, "http", detail);
+        SetMessage(&outcome, "http: the answer (status %d) carries no Date header",
+                   static_cast<int>(exchange.status));
         return outcome;
     }
     if (!ParseHttpDate(exchange.date, std::strlen(exchange.date), year, &date_seconds)) {
-        char detail[96];
-        std::snprintf(detail, sizeof detail, "malformed Date header \"%s\"", exchange.date);
-        SetMessage(&outcome, "http", detail);
+        SetMessage(&outcome, "http: malformed or impossible Date header \"%s\"", exchange.date);
         return outcome;
     }
-    // Step 3: the header names the second the server answered in; its middle stands against
-    // the middle of the exchange.
-    NtpMeasurement& m = outcome.measurement;
-    const std::int64_t delay_ns =
-        exchange.received_ns > exchange.sent_ns ? exchange.received_ns - exchange.sent_ns : 0;
-    const std::int64_t middle_ns = start_ns + (exchange.sent_ns + exchange.received_ns) / 2;
-    const std::int64_t offset_ns = date_seconds * NsPerSecond + NsPerSecond / 2 - middle_ns;
-    m.server_ns = start_ns + exchange.received_ns + offset_ns;
-    m.offset = static_cast<double>(offset_ns) / NsPerSecond;
-    m.delay = static_cast<double>(delay_ns) / NsPerSecond;
-    m.precision = 1;
-    m.root_distance = m.delay / 2 + 0.5;
-    outcome.boot_ns = start_boot_ns + exchange.received_ns;
+    // Step 4: a cache's Age, whole seconds.
+    std::int64_t age_seconds = -1;
+    if (exchange.has_age && !ParseHttpAge(exchange.age, std::strlen(exchange.age), &age_seconds)) {
+        SetMessage(&outcome, "http: malformed Age header \"%s\"", exchange.age);
+        return outcome;
+    }
+    // Step 5: the measurement; Rizi.Now carries it forward from the status line's arrival.
+    outcome.measurement =
+        MeasureHttpDate(date_seconds, age_seconds, WallOf(exchange.sent_boot_ns, wall_ns, boot_ns),
+                        WallOf(exchange.received_boot_ns, wall_ns, boot_ns));
+    outcome.boot_ns = exchange.received_boot_ns;
     outcome.ok = true;
     return outcome;
 }

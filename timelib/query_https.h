@@ -24,6 +24,14 @@ bool NormaliseHttpsUrl(const char* text, char (&url)[UrlBytes]);
 // True when text is written with the http:// or https:// scheme.
 bool HasHttpScheme(const char* text);
 
+// What a response says of the server's clock against this machine's. date_seconds: the
+// second its Date names (as ParseHttpDate gives it); age_seconds: the Age a cache added (0
+// to MaxHttpAgeSeconds), or -1 for none; sent_ns and received_ns: the request leaving and
+// the status line arriving on this machine's wall clock. The server's time at received_ns,
+// the offset against the exchange's middle, the delay, precision 1, and the root distance.
+NtpMeasurement MeasureHttpDate(std::int64_t date_seconds, std::int64_t age_seconds,
+                               std::int64_t sent_ns, std::int64_t received_ns);
+
 // One Date from url within timeout_ms in all: the measurement (offset against the middle of
 // the HTTP exchange, delay of that exchange) or a message starting with resolve, network,
 // timeout, tls, http or https unavailable.

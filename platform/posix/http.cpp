@@ -1,5 +1,7 @@
 #include "platform/http.h"
 
+#include "platform/precise_time.h"
+
 // The header gives the types and constants; libcurl itself comes from dlopen, never the link.
 #define CURL_DISABLE_TYPECHECK
 #include <cstdio>
@@ -10,6 +12,9 @@
 
 namespace platform {
 namespace {
+
+// Longer than any transfer of ours: a time beyond it is no time (and cannot overflow).
+constexpr curl_off_t MaxTransferUs = 86400LL * 1000000;
 
 // libcurl's calls, looked up once; loaded is false (and why in error) when it is missing.
 struct Curl {
@@ -65,23 +70,40 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// The value of a header line "Name: value" whose name (with its colon) is name, without
+// blanks around it; false for another header.
+bool HeaderValue(const char* line, std::size_t length, const char* name, const char** value,
+                 std::size_t* value_length) {
+    const std::size_t n = std::strlen(name);
+    if (length < n || strncasecmp(line, name, n) != 0)
+        return false;
+    std::size_t from = n;
+    std::size_t to = length;
+    while (from < to && IsBlank(line[from]))
+        ++from;
+    while (to > from && IsBlank(line[to - 1]))
+        --to;
+    *value = line + from;
+    *value_length = to - from;
+    return true;
+}
+
 // Each header line of the answer. A status line starts a new answer (after an interim
-// 1xx one), whose Date alone counts.
+// 1xx one), whose Date and Age alone count.
 std::size_t HeaderLine(char* line, std::size_t size, std::size_t count, void* context) {
     auto* out = static_cast<HttpExchange*>(context);
     const std::size_t length = size * count;
+    const char* value = nullptr;
+    std::size_t value_length = 0;
     if (length >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
         out->date[0] = '\0';
-    } else if (length > 5 && strncasecmp(line, "date:", 5) == 0) {
-        std::size_t from = 5;
-        std::size_t to = length;
-        while (from < to && IsBlank(line[from]))
-            ++from;
-        while (to > from && IsBlank(line[to - 1]))
-            --to;
-        const std::size_t n = to - from < sizeof out->date - 1 ? to - from : sizeof out->date - 1;
-        std::memcpy(out->date, line + from, n);
-        out->date[n] = '\0';
+        out->age[0] = '\0';
+        out->has_age = false;
+    } else if (HeaderValue(line, length, "date:", &value, &value_length)) {
+        AddHeaderValue(out->date, sizeof out->date, value, value_length);
+    } else if (HeaderValue(line, length, "age:", &value, &value_length)) {
+        out->has_age = true;
+        AddHeaderValue(out->age, sizeof out->age, value, value_length);
     }
     return length;
 }
@@ -117,6 +139,24 @@ HttpFailure FailureOf(CURLcode code) {
     }
 }
 
+// Seconds from the transfer's start to one of its moments, in ns: the microseconds of
+// whole_info, or where this libcurl lacks it (before 7.61) the seconds of fraction_info.
+bool TransferTime(const Curl& curl, CURL* handle, CURLINFO whole_info, CURLINFO fraction_info,
+                  std::int64_t* ns) {
+    curl_off_t us = 0;
+    if (curl.getinfo(handle, whole_info, &us) == CURLE_OK && us >= 0 && us < MaxTransferUs) {
+        *ns = static_cast<std::int64_t>(us) * 1000;
+        return true;
+    }
+    double seconds = 0;
+    if (curl.getinfo(handle, fraction_info, &seconds) == CURLE_OK && seconds >= 0 &&
+        seconds < MaxTransferUs / 1e6) {
+        *ns = static_cast<std::int64_t>(seconds * 1e9);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
@@ -142,24 +182,45 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     curl.setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     curl.setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     curl.setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L); // a proxy's Date is no answer
+    curl.setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);           // a redirect's own Date counts
     curl.setopt(handle, CURLOPT_HEADERFUNCTION, HeaderLine);
     curl.setopt(handle, CURLOPT_HEADERDATA, out);
     curl.setopt(handle, CURLOPT_WRITEFUNCTION, RefuseBody);
     curl.setopt(handle, CURLOPT_ERRORBUFFER, error);
+    // The exchange is timed right around the transfer, after libcurl is loaded and the handle
+    // set up: libcurl reports when the request left and the first byte of the answer came
+    // from the transfer's start.
+    std::int64_t start_ns = 0;
+    std::int64_t end_ns = 0;
+    const bool clock_read = precise_time_ops.boot_time_ns(&start_ns);
     const CURLcode code = curl.perform(handle);
+    const bool clock_read_again = precise_time_ops.boot_time_ns(&end_ns);
 
     long status = 0;
-    curl_off_t sent_us = 0;
-    curl_off_t received_us = 0;
     char* address = nullptr;
-    curl.getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    curl.getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &sent_us);
-    curl.getinfo(handle, CURLINFO_STARTTRANSFER_TIME_T, &received_us);
+    if (curl.getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
+        status = 0;
     if (curl.getinfo(handle, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address != nullptr)
         std::snprintf(out->address, sizeof out->address, "%s", address);
     out->status = static_cast<std::int32_t>(status);
-    out->sent_ns = static_cast<std::int64_t>(sent_us) * 1000;
-    out->received_ns = static_cast<std::int64_t>(received_us) * 1000;
+    const std::int64_t transfer_ns = end_ns > start_ns ? end_ns - start_ns : 0;
+    std::int64_t sent_ns = 0;
+    std::int64_t received_ns = 0;
+    if (!TransferTime(curl, handle, CURLINFO_PRETRANSFER_TIME_T, CURLINFO_PRETRANSFER_TIME,
+                      &sent_ns) ||
+        !TransferTime(curl, handle, CURLINFO_STARTTRANSFER_TIME_T, CURLINFO_STARTTRANSFER_TIME,
+                      &received_ns) ||
+        received_ns < sent_ns) {
+        // Without libcurl's times the whole transfer stands for the exchange: wider, never
+        // wrong.
+        sent_ns = 0;
+        received_ns = transfer_ns;
+    }
+    // libcurl counts on its own clock; its times stay within the transfer as ours saw it.
+    sent_ns = sent_ns < transfer_ns ? sent_ns : transfer_ns;
+    received_ns = received_ns < transfer_ns ? received_ns : transfer_ns;
+    out->sent_boot_ns = start_ns + sent_ns;
+    out->received_boot_ns = start_ns + received_ns;
     // A refused body after the headers is the end we asked for.
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && status > 0)) {
         out->failure = FailureOf(code);
@@ -168,6 +229,9 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
         const std::size_t n = std::strlen(words) < sizeof out->detail - 1 ? std::strlen(words)
                                                                           : sizeof out->detail - 1;
         std::memcpy(out->detail, words, n);
+    } else if (!clock_read || !clock_read_again) {
+        out->failure = HttpFailure::Network;
+        std::snprintf(out->detail, sizeof out->detail, "the boot clock cannot be read");
     }
     curl.cleanup(handle);
 }

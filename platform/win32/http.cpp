@@ -1,5 +1,7 @@
 #include "platform/http.h"
 
+#include "platform/precise_time.h"
+
 #include <cstdio>
 #include <cstring>
 #include <winsock2.h>
@@ -13,19 +15,20 @@ namespace {
 
 // What the status callback records while the request runs on this thread.
 struct Progress {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER start;
-    std::int64_t sent_ns;
-    std::int64_t received_ns;
-    DWORD secure_failure; // WINHTTP_CALLBACK_STATUS_FLAG_* of a refused certificate
+    std::int64_t start_ns;         // the boot clock at the call's start
+    std::int64_t sent_boot_ns;     // the boot clock as the request left
+    std::int64_t received_boot_ns; // and as the answer's headers came
+    DWORD secure_failure;          // WINHTTP_CALLBACK_STATUS_FLAG_* of a refused certificate
 };
 
-std::int64_t SinceStart(const Progress& p) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    const LONGLONG counts = now.QuadPart - p.start.QuadPart;
-    return counts / p.frequency.QuadPart * 1000000000 +
-           counts % p.frequency.QuadPart * 1000000000 / p.frequency.QuadPart;
+std::int64_t BootNow() {
+    std::int64_t ns = 0;
+    precise_time_ops.boot_time_ns(&ns);
+    return ns;
+}
+
+std::int64_t SinceStartMs(const Progress& p) {
+    return (BootNow() - p.start_ns) / 1000000;
 }
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
@@ -33,10 +36,10 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inform
     auto* p = reinterpret_cast<Progress*>(context);
     if (p == nullptr)
         return;
-    if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && p->sent_ns == 0)
-        p->sent_ns = SinceStart(*p);
-    else if (status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED && p->received_ns == 0)
-        p->received_ns = SinceStart(*p);
+    if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && p->sent_boot_ns == 0)
+        p->sent_boot_ns = BootNow();
+    else if (status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED && p->received_boot_ns == 0)
+        p->received_boot_ns = BootNow();
     else if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && length >= sizeof(DWORD))
         p->secure_failure = *static_cast<DWORD*>(information);
 }
@@ -93,7 +96,7 @@ const char* ErrorWords(DWORD error) {
 // Milliseconds left of limit_ms since the call's start; at least 1, since WinHTTP reads 0 as
 // "no limit".
 int LeftMs(const Progress& p, int limit_ms) {
-    const std::int64_t left = limit_ms - SinceStart(p) / 1000000;
+    const std::int64_t left = limit_ms - SinceStartMs(p);
     return left < 1 ? 1 : static_cast<int>(left);
 }
 
@@ -109,7 +112,7 @@ void BoundPhases(HINTERNET request, const Progress& p, int limit_ms) {
 void Fail(DWORD error, const Progress& progress, int limit_ms, HttpExchange* out) {
     // Whatever WinHTTP calls it (a reset, a failed handshake, WSAETIMEDOUT), a request that
     // ends once its time is up has run out of time.
-    if (SinceStart(progress) / 1000000 >= limit_ms)
+    if (SinceStartMs(progress) >= limit_ms)
         error = ERROR_WINHTTP_TIMEOUT;
     switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
@@ -158,14 +161,52 @@ void RemoteAddress(HINTERNET request, HttpExchange* out) {
         out->address[0] = '\0';
 }
 
-} // namespace
+// Every line of one header (WINHTTP_QUERY_DATE, WINHTTP_QUERY_AGE) joined into field by
+// AddHeaderValue; false when none came. HTTP values are ASCII; any other character becomes
+// one that no date or age has.
+bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
+    bool found = false;
+    DWORD index = 0;
+    for (int line = 0; line < 8; ++line) {
+        wchar_t value[128];
+        DWORD bytes = sizeof value;
+        if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, value, &bytes,
+                                 &index)) {
+            if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+                const char* long_value = "(a value too long to read)";
+                AddHeaderValue(field, size, long_value, std::strlen(long_value));
+                found = true;
+            }
+            break;
+        }
+        char text[128];
+        std::size_t n = 0;
+        for (; n < bytes / sizeof(wchar_t) && n < sizeof text && value[n] != 0; ++n)
+            text[n] = value[n] < 0x80 ? static_cast<char>(value[n]) : '?';
+        AddHeaderValue(field, size, text, n);
+        found = true;
+    }
+    return found;
+}
 
-void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
-    std::memset(out, 0, sizeof *out);
+// The answer to this request is the one WinHTTP hands over, a redirect too: the exchange is
+// timed on this request, so the Date of another would not belong to it. False when WinHTTP
+// takes neither way of saying so.
+bool RefuseRedirects(HINTERNET request) {
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+    const bool policy =
+        WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never) != FALSE;
+    const bool feature = WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable,
+                                          sizeof disable) != FALSE;
+    return policy || feature;
+}
+
+// The request itself, on whichever thread runs it; start_ns is the call's start on the boot
+// clock, limit its milliseconds.
+void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, HttpExchange* out) {
     Progress progress{};
-    QueryPerformanceFrequency(&progress.frequency);
-    QueryPerformanceCounter(&progress.start);
-    const int limit = timeout_ms < 1 ? 1 : timeout_ms;
+    progress.start_ns = start_ns;
 
     // Step 1: the URL in parts (WinHTTP speaks UTF-16; the URL is ASCII by now).
     wchar_t wide_url[2048];
@@ -214,6 +255,11 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
         Fail(GetLastError(), progress, limit, out);
         return;
     }
+    if (!RefuseRedirects(request.Get())) {
+        out->failure = HttpFailure::Unavailable;
+        std::snprintf(out->detail, sizeof out->detail, "WinHTTP cannot leave redirects unfollowed");
+        return;
+    }
     // Step 3: send and wait for the headers, timing both through the status callback.
     WinHttpSetStatusCallback(request.Get(), OnStatus,
                              WINHTTP_CALLBACK_FLAG_SEND_REQUEST |
@@ -230,27 +276,35 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
         Fail(GetLastError(), progress, limit, out);
         return;
     }
-    // Step 4: the status, the Date header and the address; the body is never read.
+    // Step 4: the status, the Date and Age headers and the address; the body is never read.
     DWORD status = 0;
     DWORD size = sizeof status;
     WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    wchar_t date[64];
-    size = sizeof date;
-    if (WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_DATE, WINHTTP_HEADER_NAME_BY_INDEX, date,
-                            &size, WINHTTP_NO_HEADER_INDEX)) {
-        // An HTTP date is ASCII; anything else becomes a character no date has.
-        int n = 0;
-        for (; date[n] != 0 && n < static_cast<int>(sizeof out->date) - 1; ++n)
-            out->date[n] = date[n] < 0x80 ? static_cast<char>(date[n]) : '?';
-        out->date[n] = '\0';
-    }
+    QueryHeader(request.Get(), WINHTTP_QUERY_DATE, out->date, sizeof out->date);
+    out->has_age = QueryHeader(request.Get(), WINHTTP_QUERY_AGE, out->age, sizeof out->age);
     RemoteAddress(request.Get(), out);
     out->status = static_cast<std::int32_t>(status);
-    out->sent_ns = progress.sent_ns;
-    out->received_ns = progress.received_ns != 0 ? progress.received_ns : SinceStart(progress);
+    // Without the callback's instants, the whole call stands for the exchange: wider, never
+    // wrong.
+    out->sent_boot_ns = progress.sent_boot_ns != 0 ? progress.sent_boot_ns : start_ns;
+    out->received_boot_ns = progress.received_boot_ns != 0 ? progress.received_boot_ns : BootNow();
     // The callback is gone with the handle; clear it first all the same, as WinHTTP advises.
     WinHttpSetStatusCallback(request.Get(), nullptr, 0, 0);
+}
+
+} // namespace
+
+void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
+    std::memset(out, 0, sizeof *out);
+    const int limit = timeout_ms < 1 ? 1 : timeout_ms;
+    std::int64_t start_ns = 0;
+    if (!precise_time_ops.boot_time_ns(&start_ns)) {
+        out->failure = HttpFailure::Network;
+        std::snprintf(out->detail, sizeof out->detail, "the boot clock cannot be read");
+        return;
+    }
+    Exchange(url, head, limit, start_ns, out);
 }
 
 } // namespace platform

@@ -4,6 +4,9 @@
              /none      no Date            /bad      a Date that is no date
              /rfc850    RFC 850 form       /asctime  asctime() form
              /get-only  Date only on GET   /ahead    IMF-fixdate an hour ahead
+             /age       a cache's answer: Date 120 s ago, Age: 120
+             /bad-age   Age: 1.5           /far      Fri, 31 Dec 9999 23:59:59 GMT
+             /moved, /found   301 or 302 to /ahead, their own Date right
              anything else: IMF-fixdate
   PORT+1   accepts connections and never answers (nor reads)
 Usage: odd_servers.py PORT CERT KEY. Prints "ready" when both listen; runs until killed."""
@@ -14,6 +17,8 @@ import sys
 import threading
 import time
 
+REDIRECTS = {"/moved": "301 Moved Permanently", "/found": "302 Found"}
+
 
 def date_line(method, path):
     now = time.time()
@@ -21,8 +26,12 @@ def date_line(method, path):
         return ""
     if path == "/bad":
         return "Date: yesterday at noon\r\n"
+    if path == "/far":
+        return "Date: Fri, 31 Dec 9999 23:59:59 GMT\r\n"
     if path == "/ahead":
         now += 3600
+    if path == "/age":
+        now -= 120
     t = time.gmtime(now)
     if path == "/rfc850":
         text = time.strftime("%A, %d-%b-%y %H:%M:%S GMT", t)
@@ -45,7 +54,14 @@ def serve(conn, context):
                 request += data
             method, path = request.decode("latin-1").split(" ")[:2]
             body = "ok\n" if method == "GET" else ""
-            tls.sendall(("HTTP/1.1 200 OK\r\n" + date_line(method, path) +
+            status, extra = "200 OK", ""
+            if path == "/age":
+                extra = "Age: 120\r\n"
+            elif path == "/bad-age":
+                extra = "Age: 1.5\r\n"
+            elif path in REDIRECTS:
+                status, extra = REDIRECTS[path], "Location: /ahead\r\n"
+            tls.sendall(("HTTP/1.1 " + status + "\r\n" + date_line(method, path) + extra +
                          "Content-Length: 3\r\nConnection: close\r\n\r\n" + body).encode())
     except (OSError, ValueError):
         pass  # refused handshakes and dropped connections are the tests' business

@@ -1,5 +1,5 @@
-// The Date header's three forms and what is not a date, the Age header; the URLs QueryHTTPS
-// accepts.
+// The Date header's three forms and what is not a date, the Age header, the offset a Date
+// gives against an exchange; the URLs QueryHTTPS accepts.
 #include "timelib/http_date.h"
 #include "timelib/query_https.h"
 
@@ -91,6 +91,42 @@ TEST(ParseHttpAge, WholeSecondsThatFit) {
         if (ok) {
             EXPECT_EQ(seconds, c.seconds) << c.text;
         }
+    }
+}
+
+// Fixed instants, so that each part of the rule (the half second, the Age, the wider bound
+// for an Age) moves a result whatever second the test runs in.
+TEST(MeasureHttpDate, TheMiddleOfTheSecondAgainstTheMiddleOfTheExchange) {
+    constexpr std::int64_t S = 1000000000;
+    const struct {
+        std::int64_t date_seconds;
+        std::int64_t age_seconds;
+        std::int64_t sent_ns;
+        std::int64_t received_ns;
+        double offset;
+        double delay;
+        double root_distance;
+        std::int64_t server_ns;
+    } cases[] = {
+        // Date 1000 (its middle 1000.5) against the exchange's middle 1000.1.
+        {1000, -1, 1000 * S, 1000 * S + S / 5, 0.4, 0.2, 0.6, 1000 * S + 6 * S / 10},
+        // A Date a second behind an exchange that spans a second's turn.
+        {999, -1, 1000 * S + 9 * S / 10, 1001 * S + S / 10, -1.5, 0.2, 0.6, 999 * S + 6 * S / 10},
+        // A cache held the answer 120 s: the same time as above, a second less sure.
+        {880, 120, 1000 * S, 1000 * S + S / 5, 0.4, 0.2, 1.6, 1000 * S + 6 * S / 10},
+        {1000, 0, 1000 * S, 1000 * S + S / 5, 0.4, 0.2, 1.6, 1000 * S + 6 * S / 10},
+        // The largest Date and Age: nothing overflows.
+        {4291747199, 2147483647, 1800000000 * S, 1800000000 * S, 4639230846.5, 0, 1.5,
+         6439230846 * S + S / 2},
+    };
+    for (const auto& c : cases) {
+        const timelib::NtpMeasurement m =
+            timelib::MeasureHttpDate(c.date_seconds, c.age_seconds, c.sent_ns, c.received_ns);
+        EXPECT_NEAR(m.offset, c.offset, 1e-6) << c.date_seconds;
+        EXPECT_NEAR(m.delay, c.delay, 1e-9) << c.date_seconds;
+        EXPECT_NEAR(m.root_distance, c.root_distance, 1e-9) << c.date_seconds;
+        EXPECT_EQ(m.server_ns, c.server_ns) << c.date_seconds;
+        EXPECT_EQ(m.precision, 1) << c.date_seconds;
     }
 }
 
