@@ -1,6 +1,7 @@
 #include "platform/http.h"
 
 #include "platform/precise_time.h"
+#include "platform/thread.h"
 
 #include <cstdio>
 #include <cstring>
@@ -229,7 +230,8 @@ void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Http
         return;
     }
     // Step 2: a session with the system's proxy settings (the automatic kind where the system
-    // has it, from Windows 8.1 on), bounded in each phase by the time the call may take.
+    // has it, from Windows 8.1 on), bounded in each phase by the time the call may take. Proxy
+    // discovery takes no limit: the caller's wait for this thread bounds it (HttpDateRequest).
     HandleHolder session(WinHttpOpen(L"Rizi", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     HandleHolder fallback(session.Get() == nullptr
@@ -293,6 +295,53 @@ void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Http
     WinHttpSetStatusCallback(request.Get(), nullptr, 0, 0);
 }
 
+// One request's record, shared by the caller and the thread that runs the request; whichever
+// lets go last frees it. So the caller leaves at its deadline even while WinHTTP goes on
+// (proxy discovery has no time limit that WinHTTP lets us set), and the thread finishes into
+// memory that is still there.
+struct Shared {
+    LONG references;
+    HANDLE done; // set by the thread once result is complete
+    bool head;
+    int limit;
+    std::int64_t start_ns;
+    HttpExchange result;
+    char url[2048];
+};
+
+void Release(Shared* shared) {
+    if (InterlockedDecrement(&shared->references) == 0) {
+        CloseHandle(shared->done);
+        HeapFree(GetProcessHeap(), 0, shared);
+    }
+}
+
+void RunExchange(void* argument) {
+    auto* shared = static_cast<Shared*>(argument);
+    Exchange(shared->url, shared->head, shared->limit, shared->start_ns, &shared->result);
+    SetEvent(shared->done);
+    Release(shared);
+}
+
+// A record for one request, held twice, with its event; null when either cannot be had.
+Shared* NewShared(const char* url, bool head, int limit, std::int64_t start_ns) {
+    auto* shared =
+        static_cast<Shared*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Shared)));
+    if (shared == nullptr)
+        return nullptr;
+    shared->references = 2;
+    shared->head = head;
+    shared->limit = limit;
+    shared->start_ns = start_ns;
+    std::memcpy(shared->url, url, std::strlen(url) + 1);
+    shared->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (shared->done == nullptr) {
+        HeapFree(GetProcessHeap(), 0, shared);
+        return nullptr;
+    }
+    return shared;
+}
+
 } // namespace
 
 void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
@@ -304,7 +353,34 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
         std::snprintf(out->detail, sizeof out->detail, "the boot clock cannot be read");
         return;
     }
-    Exchange(url, head, limit, start_ns, out);
+    if (std::strlen(url) >= sizeof Shared::url) {
+        out->failure = HttpFailure::Protocol;
+        std::snprintf(out->detail, sizeof out->detail, "the URL is too long");
+        return;
+    }
+    // The request runs on a thread of its own (which keeps this module loaded) and this one
+    // waits for it until the deadline. Without a thread, it runs here, every phase but proxy
+    // discovery still bounded.
+    Shared* shared = NewShared(url, head, limit, start_ns);
+    if (shared == nullptr || !StartModuleThread(RunExchange, shared)) {
+        if (shared != nullptr) {
+            shared->references = 1;
+            Release(shared);
+        }
+        Exchange(url, head, limit, start_ns, out);
+        return;
+    }
+    const std::int64_t left_ms = limit - (BootNow() - start_ns) / 1000000;
+    const DWORD wait_ms = left_ms > 0 ? static_cast<DWORD>(left_ms) : 0;
+    if (WaitForSingleObject(shared->done, wait_ms) == WAIT_OBJECT_0) {
+        *out = shared->result;
+    } else {
+        out->failure = HttpFailure::Timeout;
+        std::snprintf(out->detail, sizeof out->detail,
+                      "the time ran out (WinHTTP still finding the proxy or waiting for the "
+                      "server)");
+    }
+    Release(shared);
 }
 
 } // namespace platform
