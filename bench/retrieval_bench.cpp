@@ -6,14 +6,18 @@
 // server that serves this machine's own clock, next to the NTP clients of Debian (ntpdig,
 // python3-ntplib) in the same run; what waiting on a server that never answers costs (CPU time
 // over wall time); and, when the plug-in has Rizi.QueryNTPServers, five servers in one call
-// against one server in one call, and five of which some hold their answers.
+// against one server in one call, and five of which some hold their answers. Then, when it has
+// Rizi.Start, how long starting a query takes and 32 queries in the background against 32
+// direct calls in turn; and a list of one NTP server and two web servers that hold their
+// answers 300 ms against the slowest of them alone.
 //
 // Usage: rizi-bench-retrieval [--plugin PATH] [--server ADDRESS] [--silent ADDRESS] [--calls N]
 //                             [--samples N]
 // The silent address needs nothing on UDP port 123; this program listens on its TCP port 37
 // itself (never accepting, never sending), which needs root or a private network namespace.
 // The five servers are chronyd on 127.0.0.11 to 127.0.0.15 (bench/extra_servers.sh); this
-// program starts them when they do not answer, and stops them again at its end.
+// program starts them when they do not answer, and stops them again at its end. The web
+// servers are bench/held_web_servers.py on 127.0.0.21 and 127.0.0.22, started and stopped here.
 #include "host/plugin_library.h"
 #include "platform/cpu_time.h"
 #include "platform/random.h"
@@ -27,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -48,6 +53,16 @@ constexpr double HeldMs = 50;
 // Also held, 20 ms, and 2.5 s ahead (outvoted): with both, waiting in turn would last 70 ms.
 constexpr const char* ShorterHeldServer = "127.0.0.1:12302";
 constexpr double ShorterHeldMs = 20;
+
+// Queries in the background at once against as many direct calls in turn: half of the most
+// that may run at once in one process.
+constexpr int BatchQueries = 32;
+// Plain HTTP servers (bench/held_web_servers.py) that hold each answer 300 ms, for a list of one
+// NTP server and both of them, against one of them alone.
+const char* const HeldWebAddresses[] = {"127.0.0.21", "127.0.0.22"};
+constexpr std::uint16_t HeldWebPort = 8123;
+constexpr int HeldWebMs = 300;
+constexpr double MixedTargetRatio = 1.2;
 
 struct Options {
     std::string plugin = host::DefaultPluginPath();
@@ -304,8 +319,62 @@ class LuaHost {
         });
     }
 
+    // Compiles chunk, runs it with (server, number) and keeps each of the count functions it
+    // returns in the registry; the references, or none when it fails.
+    std::vector<int> PrepareFunctions(const char* chunk, const std::string& server, int number,
+                                      int count) {
+        std::vector<int> refs;
+        if (luaL_loadstring(L_, chunk) != 0) { // stack: chunk
+            lua_settop(L_, 0);
+            return refs;
+        }
+        lua_pushstring(L_, server.c_str()); // stack: chunk, server
+        lua_pushinteger(L_, number);        // stack: chunk, server, number
+        if (lua_pcall(L_, 2, count, 0) != 0) {
+            lua_settop(L_, 0);
+            return refs;
+        }
+        for (int i = 1; i <= count; ++i) {
+            lua_pushvalue(L_, i); // stack: functions..., function i
+            refs.push_back(luaL_ref(L_, LUA_REGISTRYINDEX));
+        }
+        lua_settop(L_, 0);
+        return refs;
+    }
+
+    // Calls a prepared function; true when it returned true.
+    bool CallTrue(int ref) {
+        lua_rawgeti(L_, LUA_REGISTRYINDEX, ref);
+        const bool ok = lua_pcall(L_, 0, 1, 0) == 0 && lua_toboolean(L_, -1) != 0;
+        lua_settop(L_, 0);
+        return ok;
+    }
+
+    // Calls a prepared function that returns two numbers; false when it did not.
+    bool CallNumbers(int ref, double* first, double* second) {
+        lua_rawgeti(L_, LUA_REGISTRYINDEX, ref);
+        const bool ok = lua_pcall(L_, 0, 2, 0) == 0 && lua_isnumber(L_, 1) && lua_isnumber(L_, 2);
+        *first = lua_tonumber(L_, 1);
+        *second = lua_tonumber(L_, 2);
+        lua_settop(L_, 0);
+        return ok;
+    }
+
     // Calls a prepared function; true when it returned a table.
     bool Call(int ref) { return Call(ref, nullptr); }
+
+    // The same, also reading the number under key in the table into value.
+    bool Call(int ref, const char* key, double* value) {
+        lua_rawgeti(L_, LUA_REGISTRYINDEX, ref);
+        bool ok = lua_pcall(L_, 0, 1, 0) == 0 && lua_istable(L_, -1); // stack: result
+        if (ok) {
+            lua_getfield(L_, 1, key); // stack: result, value
+            ok = lua_isnumber(L_, 2);
+            *value = lua_tonumber(L_, 2);
+        }
+        lua_settop(L_, 0);
+        return ok;
+    }
 
     // The same, also reading the table's offset and delay into sample when it has them.
     bool Call(int ref, NtpSample* sample) {
@@ -504,6 +573,9 @@ void WaitOnSilence(const char* protocol, const char* lua_name, LuaHost& lua, int
 #ifndef RIZI_EXTRA_SERVERS_SCRIPT
 #define RIZI_EXTRA_SERVERS_SCRIPT "bench/extra_servers.sh"
 #endif
+#ifndef RIZI_HELD_WEB_SERVERS_SCRIPT
+#define RIZI_HELD_WEB_SERVERS_SCRIPT "bench/held_web_servers.py"
+#endif
 
 // Whether each of the five extra servers answers now.
 bool ExtraServersAnswer() {
@@ -606,6 +678,200 @@ void CompareServerCounts(LuaHost& lua, const Options& options) {
         RunExtraServers("stop");
 }
 
+// Lua callers of Rizi.Start, compiled once with (server, n): a start and the wait for it,
+// kept apart so that only the start is timed (the object waits between them in an upvalue).
+const char* const SingleStartChunk = R"(
+local server = ...
+local Start, QueryNTP = Rizi.Start, Rizi.QueryNTP
+local q
+return function()
+    q = Start(QueryNTP, server, 1000)
+    return q ~= nil
+end, function()
+    local t = q and q:Wait()
+    q = nil
+    return type(t) == "table"
+end)";
+
+// n queries started at once and then waited for; n direct calls in turn; the median delay
+// that each kind measured.
+const char* const BatchChunk = R"(
+local server, n = ...
+local Start, QueryNTP = Rizi.Start, Rizi.QueryNTP
+local background_delays, direct_delays = {}, {}
+local function median(v)
+    table.sort(v)
+    return v[math.floor((#v + 1) / 2)] or 0
+end
+return function()
+    local queries = {}
+    for i = 1, n do
+        queries[i] = Start(QueryNTP, server, 1000)
+    end
+    local answered = 0
+    for i = 1, n do
+        local t = queries[i] and queries[i]:Wait()
+        if type(t) == "table" then
+            answered = answered + 1
+            background_delays[#background_delays + 1] = t.delay
+        end
+    end
+    return answered == n
+end, function()
+    local answered = 0
+    for i = 1, n do
+        local t = QueryNTP(server, 1000)
+        if type(t) == "table" then
+            answered = answered + 1
+            direct_delays[#direct_delays + 1] = t.delay
+        end
+    end
+    return answered == n
+end, function()
+    return median(background_delays), median(direct_delays)
+end)";
+
+// How long Rizi.Start takes to return, each query waited for before the next starts; then
+// BatchQueries queries started at once and waited for, against as many direct calls of
+// Rizi.QueryNTP in turn, with what each kind measured as its delay.
+void CompareBackground(LuaHost& lua, const Options& options) {
+    std::printf("queries in the background, against %s\n", options.server.c_str());
+    if (!lua.Has("Start")) {
+        std::printf("%-8s %-32s %12s   (this plug-in has no Rizi.Start)\n", "NTPv4",
+                    "Rizi.Start (Lua)", "n/a");
+        return;
+    }
+    const std::vector<int> single = lua.PrepareFunctions(SingleStartChunk, options.server, 1, 2);
+    const std::vector<int> batch =
+        lua.PrepareFunctions(BatchChunk, options.server, BatchQueries, 3);
+    if (single.size() != 2 || batch.size() != 3) {
+        std::printf("%-8s %-32s %12s   (the Lua callers did not compile)\n", "NTPv4",
+                    "Rizi.Start (Lua)", "n/a");
+        return;
+    }
+
+    std::printf("%-8s %-32s %12s %12s %12s %7s\n", "protocol", "client", "median", "p99",
+                "CPU/call", "failed");
+    Series starts;
+    for (int i = 0; i < options.calls / 20 + 1; ++i) { // warm-up
+        lua.CallTrue(single[0]);
+        lua.CallTrue(single[1]);
+    }
+    for (int i = 0; i < options.calls; ++i) {
+        Measure(starts, [&] { return lua.CallTrue(single[0]); });
+        if (!lua.CallTrue(single[1]))
+            ++starts.failed;
+    }
+    // CPU of the start and of the whole query, the thread that waits included.
+    starts.cpu_seconds_per_call = CpuSecondsPerCall(
+        [&] { return lua.CallTrue(single[0]) && lua.CallTrue(single[1]); }, options.calls);
+    std::printf("%-8s %-32s %9.1f us %9.1f us %9.1f us %7d   (CPU: start to answer)\n", "NTPv4",
+                "Rizi.Start returns", starts.Quantile(0.5) * 1e6, starts.Quantile(0.99) * 1e6,
+                starts.cpu_seconds_per_call * 1e6, starts.failed);
+
+    const std::string background_name = std::to_string(BatchQueries) + " started, then waited";
+    const std::string direct_name = std::to_string(BatchQueries) + " Rizi.QueryNTP in turn";
+    const Medians medians = CompareCalls(
+        "NTPv4", background_name.c_str(), [&] { return lua.CallTrue(batch[0]); },
+        direct_name.c_str(), [&] { return lua.CallTrue(batch[1]); },
+        std::max(10, options.calls / 20));
+    PrintRatio("NTPv4", "background / direct, median", medians.Ratio(), 0);
+    double background_delay = 0, direct_delay = 0;
+    if (lua.CallNumbers(batch[2], &background_delay, &direct_delay))
+        std::printf("%-8s %-32s %9.1f us in the background, %.1f us direct\n", "NTPv4",
+                    "delay measured, median", background_delay * 1e6, direct_delay * 1e6);
+}
+
+// Whether something accepts TCP connections on address:port.
+bool Listening(const char* address, std::uint16_t port) {
+    const platform::SocketHandle s = platform::OpenSocket(platform::SocketType::Stream);
+    if (s == platform::InvalidSocket)
+        return false;
+    const bool ok = platform::Connect(s, platform::InetAddr(address), port) ==
+                    platform::ConnectResult::Connected;
+    platform::CloseSocket(s);
+    return ok;
+}
+
+// One NTP server and two web servers that hold their answers HeldWebMs in one call of
+// Rizi.QueryNTPServers, against one of the web servers alone: asked at once, the list costs
+// what its slowest source costs.
+void CompareMixedList(LuaHost& lua, const Options& options) {
+    std::printf("one NTP server and two web servers that hold each answer %d ms\n", HeldWebMs);
+    if (!lua.Has("QueryNTPServers") || !lua.Has("QueryHTTPS")) {
+        std::printf("%-8s %-32s %12s   (this plug-in has no web sources)\n", "mixed",
+                    "Rizi.QueryNTPServers (Lua)", "n/a");
+        return;
+    }
+    std::string command =
+        "exec /usr/bin/python3 \"" RIZI_HELD_WEB_SERVERS_SCRIPT "\" " + std::to_string(HeldWebMs);
+    std::vector<std::string> urls;
+    for (const char* address : HeldWebAddresses) {
+        command += " " + std::string(address) + ":" + std::to_string(HeldWebPort);
+        urls.push_back("http://" + std::string(address) + ":" + std::to_string(HeldWebPort) + "/");
+    }
+    std::fflush(stdout);
+    std::FILE* servers = popen((command + " >/dev/null 2>&1").c_str(), "w");
+    bool ready = servers != nullptr;
+    for (const char* address : HeldWebAddresses) {
+        int tries = 0;
+        while (ready && !Listening(address, HeldWebPort) && ++tries < 100)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ready = ready && tries < 100;
+    }
+    if (!ready) {
+        std::printf("%-8s %-32s %12s   (%s did not start)\n", "mixed", "Rizi.QueryNTPServers (Lua)",
+                    "n/a", RIZI_HELD_WEB_SERVERS_SCRIPT);
+        if (servers != nullptr)
+            pclose(servers);
+        return;
+    }
+#if !defined(_WIN32)
+    // The servers are on loopback: a proxy set in the environment must not be asked for them.
+    std::string no_proxy;
+    for (const char* address : HeldWebAddresses)
+        no_proxy += (no_proxy.empty() ? "" : ",") + std::string(address);
+    setenv("no_proxy", no_proxy.c_str(), 1);
+#endif
+
+    std::vector<std::string> mixed = {options.server};
+    mixed.insert(mixed.end(), urls.begin(), urls.end());
+    const int mixed_ref = lua.Prepare("QueryNTPServers", mixed, 3000);
+    const int web_ref = lua.Prepare("QueryHTTPS", urls[0], 3000);
+    const int ntp_ref = lua.Prepare("QueryNTP", options.server, 1000);
+    constexpr int Calls = 10;
+    lua.Call(web_ref); // warm-up: the HTTP client loads on first use
+    lua.Call(mixed_ref);
+    Series list, web, ntp;
+    for (int i = 0; i < Calls; ++i) {
+        Measure(web, [&] { return lua.Call(web_ref); });
+        // Every source must have answered, or the list did not wait for them all.
+        Measure(list, [&] {
+            double answered = 0;
+            return lua.Call(mixed_ref, "answered", &answered) &&
+                   answered == static_cast<double>(mixed.size());
+        });
+        Measure(ntp, [&] { return lua.Call(ntp_ref); });
+    }
+    pclose(servers);
+
+    std::printf("NTP %s, web %s and %s\n%d calls each; in turn = the medians of the three "
+                "alone added up\n",
+                options.server.c_str(), urls[0].c_str(), urls[1].c_str(), Calls);
+    const auto print_line = [](const char* client, const Series& series, double in_turn) {
+        std::printf("%-8s %-32s %9.1f ms (%.1f to %.1f) %3d failed", "mixed", client,
+                    series.Quantile(0.5) * 1e3, series.Quantile(0) * 1e3, series.Quantile(1) * 1e3,
+                    series.failed);
+        if (in_turn > 0)
+            std::printf(", in turn %.1f ms", in_turn * 1e3);
+        std::printf("\n");
+    };
+    print_line("Rizi.QueryHTTPS, one web server", web, 0);
+    print_line("Rizi.QueryNTPServers, 1 + 2 web", list, ntp.Quantile(0.5) + 2 * web.Quantile(0.5));
+    PrintRatio("mixed", "list / slowest alone, median", list.Quantile(0.5) / web.Quantile(0.5),
+               MixedTargetRatio);
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
@@ -692,5 +958,7 @@ int main(int argc, char** argv) {
                   lua.Prepare("QueryNTP", options.silent, 200));
 
     CompareServerCounts(lua, options);
+    CompareBackground(lua, options);
+    CompareMixedList(lua, options);
     return 0;
 }
