@@ -4,6 +4,7 @@
 // nothing new is needed to load the plug-in. Certificates and host names are always verified.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +18,7 @@ enum class HttpFailure {
     Timeout,     // the time ran out
     Tls,         // the handshake failed or the certificate was refused
     Protocol,    // not an HTTP answer
+    Cancelled,   // the caller's cancel flag was set
 };
 
 struct HttpExchange {
@@ -64,7 +66,10 @@ inline void AddHeaderValue(char* field, std::size_t size, const char* value, std
 
 // Sends one request (HEAD, or GET when head is false, whose body is not read) to url and
 // waits at most timeout_ms for the answer's headers, resolution, proxy discovery and
-// handshakes included. A redirect is an answer like any other: it is not followed.
-void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out);
+// handshakes included. A redirect is an answer like any other: it is not followed. Once
+// *cancelled (when given) is true the call ends early with Cancelled: libcurl looks at it at
+// least once a second, the wait for WinHTTP every 10 ms.
+void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out,
+                     const std::atomic<bool>* cancelled = nullptr);
 
 } // namespace platform

@@ -22,6 +22,9 @@ class Cancellation {
 
     bool Requested() const { return requested_.load(std::memory_order_acquire); }
 
+    // The flag itself, for waits below this layer (platform/http.h).
+    const std::atomic<bool>* Flag() const { return &requested_; }
+
     // What a wait on sockets adds to its set; InvalidSocket when there is no wake-up.
     platform::SocketHandle WakeHandle() const { return wake_.readable; }
 

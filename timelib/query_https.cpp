@@ -126,7 +126,9 @@ NtpMeasurement MeasureHttpDate(std::int64_t date_seconds, std::int64_t age_secon
     return m;
 }
 
-SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms) {
+SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms,
+                               const runtime::Cancellation* cancel) {
+    const std::atomic<bool>* cancelled = cancel != nullptr ? cancel->Flag() : nullptr;
     SourceOutcome outcome{};
     outcome.http = true;
     std::int64_t start_boot_ns = 0;
@@ -135,17 +137,21 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms) {
     // Step 1: HEAD, and GET only when HEAD's answer has no Date, within what is left. The
     // HTTP stack times the exchange on the boot clock.
     platform::HttpExchange exchange;
-    platform::HttpDateRequest(url, true, timeout_ms, &exchange);
+    platform::HttpDateRequest(url, true, timeout_ms, &exchange, cancelled);
     if (exchange.failure == platform::HttpFailure::None && exchange.date[0] == '\0') {
         std::int64_t now_boot_ns = 0;
         platform::precise_time_ops.boot_time_ns(&now_boot_ns);
         const std::int64_t left_ms = timeout_ms - (now_boot_ns - start_boot_ns) / 1000000;
         if (left_ms > 0)
-            platform::HttpDateRequest(url, false, static_cast<std::int32_t>(left_ms), &exchange);
+            platform::HttpDateRequest(url, false, static_cast<std::int32_t>(left_ms), &exchange,
+                                      cancelled);
     }
     std::snprintf(outcome.address, sizeof outcome.address, "%s", exchange.address);
     if (exchange.failure != platform::HttpFailure::None) {
-        SetMessage(&outcome, "%s: %s", WordOf(exchange.failure), exchange.detail);
+        if (exchange.failure == platform::HttpFailure::Cancelled)
+            SetMessage(&outcome, "cancelled");
+        else
+            SetMessage(&outcome, "%s: %s", WordOf(exchange.failure), exchange.detail);
         return outcome;
     }
     // Step 2: one reading of the wall and boot clocks maps the exchange onto the wall clock.
@@ -182,22 +188,36 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms) {
     return outcome;
 }
 
-int QueryHTTPS(lua_State* L) {
+void ReadQueryHttpsArguments(lua_State* L, HttpsJob* job) {
     const char* text = luaL_checklstring(L, 1, nullptr);
-    const auto timeout_ms = OptInt32Argument(L, 2, DefaultHttpsTimeoutMs);
-    char url[UrlBytes];
-    if (!NormaliseHttpsUrl(text, url))
-        return luaL_argerror(L, 1, "URL expected: https://host[:port][/path], or http://...");
-    const SourceOutcome outcome = QueryHttpsSource(url, timeout_ms);
-    if (!outcome.ok) {
+    job->timeout_ms = OptInt32Argument(L, 2, DefaultHttpsTimeoutMs);
+    if (!NormaliseHttpsUrl(text, job->url))
+        luaL_argerror(L, 1, "URL expected: https://host[:port][/path], or http://...");
+}
+
+void RunQueryHttps(HttpsJob* job, const runtime::Cancellation* cancel) {
+    job->outcome = QueryHttpsSource(job->url, job->timeout_ms, cancel);
+    const SourceOutcome& o = job->outcome;
+    if (o.ok)
+        OfferAnchor(o.measurement.server_ns, o.boot_ns, o.measurement.root_distance);
+}
+
+int PushQueryHttpsResult(lua_State* L, const HttpsJob& job) {
+    if (!job.outcome.ok) {
         lua_pushnil(L);
-        lua_pushstring(L, outcome.message);
+        lua_pushstring(L, job.outcome.message);
         return 2;
     }
-    OfferAnchor(outcome.measurement.server_ns, outcome.boot_ns, outcome.measurement.root_distance);
-    PushInstantResult(L, outcome.measurement.server_ns); // stack: result
-    SetMeasurementFields(L, outcome);
+    PushInstantResult(L, job.outcome.measurement.server_ns); // stack: result
+    SetMeasurementFields(L, job.outcome);
     return 1;
+}
+
+int QueryHTTPS(lua_State* L) {
+    HttpsJob job;
+    ReadQueryHttpsArguments(L, &job);
+    RunQueryHttps(&job, nullptr);
+    return PushQueryHttpsResult(L, job);
 }
 
 } // namespace timelib

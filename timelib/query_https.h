@@ -4,6 +4,7 @@
 // the interval it stands for is half a second wider on each side than the round trip.
 #pragma once
 
+#include "runtime/cancellation.h"
 #include "timelib/lua_api.h"
 #include "timelib/source_outcome.h"
 
@@ -34,8 +35,26 @@ NtpMeasurement MeasureHttpDate(std::int64_t date_seconds, std::int64_t age_secon
 
 // One Date from url within timeout_ms in all: the measurement (offset against the middle of
 // the HTTP exchange, delay of that exchange) or a message starting with resolve, network,
-// timeout, tls, http or https unavailable.
-SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms);
+// timeout, tls, http or https unavailable; "cancelled" once cancel is requested.
+SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms,
+                               const runtime::Cancellation* cancel = nullptr);
+
+// Rizi.QueryHTTPS as plain data, so that it can run away from its Lua state: what it is
+// asked and what it found.
+struct HttpsJob {
+    char url[UrlBytes];
+    std::int32_t timeout_ms;
+    SourceOutcome outcome;
+};
+
+// Reads the arguments (url [, timeout_ms = 3000]); raises their argument errors.
+void ReadQueryHttpsArguments(lua_State* L, HttpsJob* job);
+
+// The request; a measurement also goes to Rizi.Now's anchor.
+void RunQueryHttps(HttpsJob* job, const runtime::Cancellation* cancel);
+
+// Pushes the result table, or nil and the message; returns how many values.
+int PushQueryHttpsResult(lua_State* L, const HttpsJob& job);
 
 // Lua: Rizi.QueryHTTPS(url [, timeout_ms = 3000]) -> result table, or nil and a message.
 int QueryHTTPS(lua_State* L);

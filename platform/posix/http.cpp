@@ -130,6 +130,8 @@ HttpFailure FailureOf(CURLcode code) {
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_SSL_CRL_BADFILE:
         return HttpFailure::Tls;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return HttpFailure::Cancelled;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_HTTP2:
     case CURLE_UNSUPPORTED_PROTOCOL:
@@ -157,9 +159,15 @@ bool TransferTime(const Curl& curl, CURL* handle, CURLINFO whole_info, CURLINFO 
     return false;
 }
 
+// libcurl's progress callback: a set cancel flag ends the transfer.
+int Progress(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
 } // namespace
 
-void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
+void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out,
+                     const std::atomic<bool>* cancelled) {
     std::memset(out, 0, sizeof *out);
     const Curl& curl = LoadedCurl();
     if (!curl.loaded) {
@@ -187,6 +195,11 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     curl.setopt(handle, CURLOPT_HEADERDATA, out);
     curl.setopt(handle, CURLOPT_WRITEFUNCTION, RefuseBody);
     curl.setopt(handle, CURLOPT_ERRORBUFFER, error);
+    if (cancelled != nullptr) {
+        curl.setopt(handle, CURLOPT_XFERINFOFUNCTION, Progress);
+        curl.setopt(handle, CURLOPT_XFERINFODATA, cancelled);
+        curl.setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    }
     // The exchange is timed right around the transfer, after libcurl is loaded and the handle
     // set up: libcurl reports when the request left and the first byte of the answer came
     // from the transfer's start.

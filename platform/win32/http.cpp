@@ -344,7 +344,8 @@ Shared* NewShared(const char* url, bool head, int limit, std::int64_t start_ns) 
 
 } // namespace
 
-void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out) {
+void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out,
+                     const std::atomic<bool>* cancelled) {
     std::memset(out, 0, sizeof *out);
     const int limit = timeout_ms < 1 ? 1 : timeout_ms;
     std::int64_t start_ns = 0;
@@ -370,10 +371,22 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
         Exchange(url, head, limit, start_ns, out);
         return;
     }
-    const std::int64_t left_ms = limit - (BootNow() - start_ns) / 1000000;
-    const DWORD wait_ms = left_ms > 0 ? static_cast<DWORD>(left_ms) : 0;
-    if (WaitForSingleObject(shared->done, wait_ms) == WAIT_OBJECT_0) {
+    // Until the deadline, in slices short enough that a cancel ends the wait soon.
+    DWORD waited = WAIT_TIMEOUT;
+    for (;;) {
+        const std::int64_t left_ms = limit - (BootNow() - start_ns) / 1000000;
+        const DWORD slice_ms = left_ms <= 0 ? 0 : left_ms < 10 ? static_cast<DWORD>(left_ms) : 10;
+        waited = WaitForSingleObject(
+            shared->done,
+            cancelled != nullptr ? slice_ms : static_cast<DWORD>(left_ms > 0 ? left_ms : 0));
+        if (waited == WAIT_OBJECT_0 || left_ms <= 0 || (cancelled != nullptr && cancelled->load()))
+            break;
+    }
+    if (waited == WAIT_OBJECT_0) {
         *out = shared->result;
+    } else if (cancelled != nullptr && cancelled->load()) {
+        out->failure = HttpFailure::Cancelled;
+        std::snprintf(out->detail, sizeof out->detail, "cancelled");
     } else {
         out->failure = HttpFailure::Timeout;
         std::snprintf(out->detail, sizeof out->detail,
