@@ -2,6 +2,7 @@
 
 #include "runtime/net.h"
 #include "timelib/anchored_clock.h"
+#include "timelib/background_query.h"
 #include "timelib/lua_compat.h"
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
@@ -30,6 +31,7 @@ constexpr LuaFunction RiziFunctions[] = {
     {"QueryNTPServers", QueryNTPServers},
     {"Now", Now},
     {"QueryHTTPS", QueryHTTPS},
+    {"Start", Start},
 };
 
 // Leaves a new table with every function on top of the stack.
@@ -91,7 +93,7 @@ int OpenModule(lua_State* L) {
             *holds = true;
         }
     }
-    // Step 3: the table of the four functions.
+    // Step 3: the table of the functions.
     PushRiziTable(L); // stack: table
     return 1;
 }

@@ -124,7 +124,7 @@ struct WebQuery {
 
 void AskWebSource(void* work) {
     auto* q = static_cast<WebQuery*>(work);
-    *q->outcome = QueryHttpsSource(q->url, q->timeout_ms);
+    *q->outcome = QueryHttpsSource(q->url, q->timeout_ms, q->cancel);
 }
 
 } // namespace

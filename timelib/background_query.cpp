@@ -1,0 +1,269 @@
+#include "timelib/background_query.h"
+
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "runtime/cancellation.h"
+#include "timelib/lua_arguments.h"
+#include "timelib/query_https.h"
+#include "timelib/query_ntp.h"
+#include "timelib/query_ntp_servers.h"
+#include "timelib/sntp.h"
+#include "timelib/time_protocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+namespace timelib {
+namespace {
+
+// What any of the network functions is asked and finds, as plain data.
+union AnyJob {
+    RetrieveNtpJob retrieve_ntp;
+    RetrieveTsJob retrieve_ts;
+    QueryNtpJob query_ntp;
+    ServersJob servers;
+    HttpsJob https;
+};
+
+// A network function as three steps: its arguments read, its query run, its result pushed.
+struct NetworkFunction {
+    lua_CFunction function;
+    const char* name;
+    void (*read)(lua_State* L, AnyJob* job);
+    void (*run)(AnyJob* job, const runtime::Cancellation* cancel);
+    int (*push)(lua_State* L, const AnyJob& job);
+};
+
+const NetworkFunction NetworkFunctions[] = {
+    {RetrieveNTPTime, "RetrieveNTPTime",
+     [](lua_State* L, AnyJob* job) { ReadRetrieveNtpArguments(L, &job->retrieve_ntp); },
+     [](AnyJob* job, const runtime::Cancellation* c) { RunRetrieveNtp(&job->retrieve_ntp, c); },
+     [](lua_State* L, const AnyJob& job) { return PushRetrieveNtpResult(L, job.retrieve_ntp); }},
+    {RetrieveTSTime, "RetrieveTSTime",
+     [](lua_State* L, AnyJob* job) { ReadRetrieveTsArguments(L, &job->retrieve_ts); },
+     [](AnyJob* job, const runtime::Cancellation* c) { RunRetrieveTs(&job->retrieve_ts, c); },
+     [](lua_State* L, const AnyJob& job) { return PushRetrieveTsResult(L, job.retrieve_ts); }},
+    {QueryNTP, "QueryNTP",
+     [](lua_State* L, AnyJob* job) { ReadQueryNtpArguments(L, &job->query_ntp); },
+     [](AnyJob* job, const runtime::Cancellation* c) { RunQueryNtp(&job->query_ntp, c); },
+     [](lua_State* L, const AnyJob& job) { return PushQueryNtpResult(L, job.query_ntp); }},
+    {QueryNTPServers, "QueryNTPServers",
+     [](lua_State* L, AnyJob* job) { ReadQueryNtpServersArguments(L, &job->servers); },
+     [](AnyJob* job, const runtime::Cancellation* c) { RunQueryNtpServers(&job->servers, c); },
+     [](lua_State* L, const AnyJob& job) { return PushQueryNtpServersResult(L, job.servers); }},
+    {QueryHTTPS, "QueryHTTPS",
+     [](lua_State* L, AnyJob* job) { ReadQueryHttpsArguments(L, &job->https); },
+     [](AnyJob* job, const runtime::Cancellation* c) { RunQueryHttps(&job->https, c); },
+     [](lua_State* L, const AnyJob& job) { return PushQueryHttpsResult(L, job.https); }},
+};
+
+// The record the script's query object and the thread share.
+struct BackgroundQuery {
+    const NetworkFunction* function = nullptr;
+    std::atomic<int> holders{2}; // the query object and the thread
+    std::mutex lock;
+    std::condition_variable ended_signal;
+    bool ended = false;     // the thread has finished the job (under lock)
+    bool cancelled = false; // the script let go of it before it ended (under lock)
+    runtime::Cancellation cancel;
+    AnyJob job;
+};
+
+std::atomic<int> running{0};
+
+constexpr const char* QueryType = "Rizi.Query";
+
+// One holder lets go; the last one frees the record.
+void Release(BackgroundQuery* query) {
+    if (query->holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete query;
+}
+
+// The thread: the job, then the news that it has ended.
+void RunInBackground(void* argument) {
+    auto* query = static_cast<BackgroundQuery*>(argument);
+    // The socket library stays started for this thread even when every Lua state has closed.
+    const bool sockets = platform::SocketStartup();
+    query->function->run(&query->job, &query->cancel);
+    if (sockets)
+        platform::SocketCleanup();
+    {
+        const std::lock_guard<std::mutex> hold(query->lock);
+        query->ended = true;
+    }
+    query->ended_signal.notify_all();
+    running.fetch_sub(1, std::memory_order_acq_rel);
+    Release(query);
+}
+
+// Marks the query cancelled unless it has ended, and wakes its waits.
+void CancelQuery(BackgroundQuery* query) {
+    bool cancelled = false;
+    {
+        const std::lock_guard<std::mutex> hold(query->lock);
+        if (!query->ended)
+            query->cancelled = cancelled = true;
+    }
+    if (cancelled)
+        query->cancel.Request();
+}
+
+// The object's slot: the record, or null once let go of.
+BackgroundQuery** CheckQuery(lua_State* L) {
+    return static_cast<BackgroundQuery**>(luaL_checkudata(L, 1, QueryType));
+}
+
+// q:Result(): nil, "pending" while it runs; nil, "cancelled"; or the direct call's values.
+int Result(lua_State* L) {
+    BackgroundQuery* query = *CheckQuery(L);
+    bool ended = false;
+    bool cancelled = query == nullptr;
+    if (query != nullptr) {
+        const std::lock_guard<std::mutex> hold(query->lock);
+        ended = query->ended;
+        cancelled = query->cancelled;
+    }
+    if (cancelled || !ended) {
+        lua_pushnil(L);
+        lua_pushstring(L, cancelled ? "cancelled" : "pending");
+        return 2;
+    }
+    // The thread wrote the job before it set ended under the lock.
+    return query->function->push(L, query->job);
+}
+
+// q:Wait([timeout_ms]): waits until it ends (no limit without an argument), then Result().
+int Wait(lua_State* L) {
+    BackgroundQuery* query = *CheckQuery(L);
+    const bool forever = lua_isnoneornil(L, 2);
+    const std::int32_t timeout_ms = OptInt32Argument(L, 2, 0);
+    if (query != nullptr) {
+        std::unique_lock<std::mutex> hold(query->lock);
+        const auto over = [query] { return query->ended || query->cancelled; };
+        if (forever)
+            query->ended_signal.wait(hold, over);
+        else if (timeout_ms > 0)
+            query->ended_signal.wait_for(hold, std::chrono::milliseconds(timeout_ms), over);
+    }
+    return Result(L);
+}
+
+// q:Cancel(): ends it; its sockets close at once.
+int Cancel(lua_State* L) {
+    BackgroundQuery* query = *CheckQuery(L);
+    if (query != nullptr)
+        CancelQuery(query);
+    return 0;
+}
+
+// __gc: a query object collected, or its state closed, cancels the query.
+int Collect(lua_State* L) {
+    auto* slot = static_cast<BackgroundQuery**>(lua_touserdata(L, 1));
+    if (slot != nullptr && *slot != nullptr) {
+        CancelQuery(*slot);
+        Release(*slot);
+        *slot = nullptr;
+    }
+    return 0;
+}
+
+// Reads the arguments into the job: called in protection with the job first, then f's
+// arguments, so that an argument error frees what Start made.
+int ReadArguments(lua_State* L) {
+    auto* query = static_cast<BackgroundQuery*>(lua_touserdata(L, 1));
+    lua_remove(L, 1); // stack: f's arguments
+    query->function->read(L, &query->job);
+    return 0;
+}
+
+// The error on top of the stack, raised again as the direct call would have raised it: the
+// reader was called in protection from C, so its message names no function and no place in
+// the script; the place is the script's call of Start.
+int RaiseAsDirectCall(lua_State* L, const char* name) {
+    const char* message = lua_tostring(L, -1);
+    const char* unnamed = message != nullptr ? std::strstr(message, " to '?' (") : nullptr;
+    if (unnamed != nullptr) {
+        luaL_where(L, 1); // stack: ..., message, where
+        lua_pushlstring(L, message, static_cast<std::size_t>(unnamed - message));
+        lua_pushfstring(L, " to '%s' (%s", name, unnamed + 9);
+        lua_concat(L, 3); // stack: ..., message, where + message
+    }
+    return lua_error(L);
+}
+
+// Pushes the query objects' metatable, made on first use.
+void PushQueryMetatable(lua_State* L) {
+    if (luaL_newmetatable(L, QueryType) == 0) // stack: metatable
+        return;
+    lua_pushcclosure(L, Collect, 0); // stack: metatable, __gc
+    lua_setfield(L, -2, "__gc");
+    lua_createtable(L, 0, 3); // stack: metatable, methods
+    lua_pushcclosure(L, Result, 0);
+    lua_setfield(L, -2, "Result");
+    lua_pushcclosure(L, Wait, 0);
+    lua_setfield(L, -2, "Wait");
+    lua_pushcclosure(L, Cancel, 0);
+    lua_setfield(L, -2, "Cancel");
+    lua_setfield(L, -2, "__index"); // stack: metatable
+}
+
+} // namespace
+
+int Start(lua_State* L) {
+    // Step 1: which function; any other value is an argument error.
+    const lua_CFunction f = lua_tocfunction(L, 1);
+    const NetworkFunction* function = nullptr;
+    for (const NetworkFunction& candidate : NetworkFunctions) {
+        if (f != nullptr && candidate.function == f)
+            function = &candidate;
+    }
+    if (function == nullptr)
+        return luaL_argerror(L, 1, "a network function of Rizi expected");
+    // Step 2: the object, empty until the query runs, so that every later failure leaves
+    // nothing to collect.
+    const int arguments = lua_gettop(L) - 1;
+    auto** slot = static_cast<BackgroundQuery**>(lua_newuserdata(L, sizeof(BackgroundQuery*)));
+    *slot = nullptr;         // stack: f, arguments..., object
+    PushQueryMetatable(L);   // stack: f, arguments..., object, metatable
+    lua_setmetatable(L, -2); // stack: f, arguments..., object
+    auto* query = new (std::nothrow) BackgroundQuery;
+    if (query == nullptr)
+        return luaL_error(L, "not enough memory");
+    query->function = function;
+    // Step 3: the arguments, read now with the direct call's errors.
+    lua_pushcclosure(L, ReadArguments, 0); // stack: ..., object, reader
+    lua_pushlightuserdata(L, query);       // stack: ..., object, reader, job
+    for (int i = 2; i <= arguments + 1; ++i)
+        lua_pushvalue(L, i);
+    if (lua_pcall(L, arguments + 1, 0, 0) != 0) {
+        delete query;
+        return RaiseAsDirectCall(L, function->name);
+    }
+    // Step 4: a place among the running queries, and the thread.
+    if (running.fetch_add(1, std::memory_order_acq_rel) >= MaxBackgroundQueries) {
+        running.fetch_sub(1, std::memory_order_acq_rel);
+        delete query;
+        lua_pushnil(L);
+        lua_pushfstring(L, "busy: %d queries run in the background already", MaxBackgroundQueries);
+        return 2;
+    }
+    if (!platform::StartModuleThread(RunInBackground, query)) {
+        running.fetch_sub(1, std::memory_order_acq_rel);
+        delete query;
+        lua_pushnil(L);
+        lua_pushstring(L, "busy: no thread could be started");
+        return 2;
+    }
+    *slot = query;
+    return 1; // stack: ..., object
+}
+
+int RunningBackgroundQueries() {
+    return running.load(std::memory_order_acquire);
+}
+
+} // namespace timelib
