@@ -11,6 +11,7 @@ local expected = {
     QueryNTPServers = true,
     Now = true,
     QueryHTTPS = true,
+    Start = true,
 }
 
 check.equal(type(Rizi), "table", "Rizi is a table")

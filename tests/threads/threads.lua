@@ -1,6 +1,7 @@
 -- Run by lua_threads in eight threads at once, each in a Lua state of its own: both
 -- retrievals from the real loopback servers, by dotted address and by name, both zone
--- functions, and the verdict over several servers beside the clock all threads share. Every answer must be this thread's own: a table from a live server, nil from
+-- functions, the verdict over several servers beside the clock all threads share, and
+-- queries in the background, waited for, cancelled and dropped. Every answer must be this thread's own: a table from a live server, nil from
 -- an address where none listens, the same zone every time. Raises an error on the first
 -- wrong answer. Globals: thread (0 to 7) and rounds.
 local name, bias = Rizi.GetTimezoneName(), Rizi.GetTimezoneBias()
@@ -33,6 +34,16 @@ for round = 1, rounds do
     assert(verdict and verdict.agree == 3, "three servers agree: " .. tostring(why))
     local now, error_bound = Rizi.Now()
     assert(math.abs(now - verdict.time) < 1 and error_bound < 0.1, "the shared clock")
+    -- Queries in the background: one waited for, one cancelled, one dropped while it runs
+    -- (collected, or left for the state's close).
+    local waited = Rizi.Start(Rizi.QueryNTP, "127.0.0.1", 5000)
+    local cancelled = Rizi.Start(Rizi.QueryNTP, "127.0.0.1:12308", 5000)
+    Rizi.Start(Rizi.QueryNTPServers, { "127.0.0.1:12308", "127.0.0.1" }, 5000)
+    cancelled:Cancel()
+    assert(select(2, cancelled:Result()) == "cancelled", "a cancelled query")
+    local t = waited:Wait()
+    assert(t and math.abs(t.offset) < 0.01, "chronyd in the background")
+    if round % 2 == 0 then collectgarbage() end
     assert(Rizi.GetTimezoneName() == name, "the zone name stays")
     assert(Rizi.GetTimezoneBias() == bias, "the zone bias stays")
 end

@@ -41,7 +41,7 @@ TEST(RegisterActions, LeavesRiziWithExactlyItsFunctionsAndTheStackAsItWas) {
         lua_pop(L, 1);
         EXPECT_EQ(keys, (std::set<std::string>{"GetTimezoneName", "GetTimezoneBias",
                                                "RetrieveNTPTime", "RetrieveTSTime", "QueryNTP",
-                                               "QueryNTPServers", "Now", "QueryHTTPS"}));
+                                               "QueryNTPServers", "Now", "QueryHTTPS", "Start"}));
     }
 }
 

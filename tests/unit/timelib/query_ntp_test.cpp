@@ -44,6 +44,7 @@ bool NoRandomBytes(void*, std::int32_t) {
 }
 
 TEST(QueryNtpServer, EveryRequestHasAFreshNonceOrIsNotSent) {
+    ASSERT_TRUE(platform::SocketStartup());
     test_support::LoopbackUdpPeer peer;
     ASSERT_TRUE(peer.Ok());
     PeerBytes requests[2];
@@ -73,6 +74,7 @@ TEST(QueryNtpServer, EveryRequestHasAFreshNonceOrIsNotSent) {
 TEST(FinishNtpExchanges, AStrayDoesNotPutOffTheDeadline) {
     // A datagram that is no answer (another nonce) 300 ms into a 400 ms wait ends that wait
     // early: the next one must be for the 100 ms that are left, not the whole time again.
+    ASSERT_TRUE(platform::SocketStartup());
     test_support::LoopbackUdpPeer peer;
     ASSERT_TRUE(peer.Ok());
     std::thread server([&] {
@@ -97,6 +99,7 @@ TEST(FinishNtpExchanges, AStrayDoesNotPutOffTheDeadline) {
 TEST(FinishNtpExchanges, AReplyThatWaitedInTheSocketKeepsItsArrivalTime) {
     // The answer arrives at once but is taken 50 ms later: the kernel's arrival stamp keeps
     // the 50 ms out of the delay and the offset. (Windows keeps no such stamp.)
+    ASSERT_TRUE(platform::SocketStartup());
     test_support::LoopbackUdpPeer peer;
     ASSERT_TRUE(peer.Ok());
     platform::NetAddress address[1];

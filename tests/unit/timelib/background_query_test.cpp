@@ -1,0 +1,60 @@
+// Rizi.Start's query objects let go of everything at once: Cancel, collection and the state's
+// close each end the query's thread early and close its sockets, against a silent peer.
+#include "platform/socket.h"
+#include "tests/support/loopback_peer.h"
+#include "timelib/background_query.h"
+#include "timelib/lua_library.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Waits up to 2 s (the queries would take 10) for every background query to end.
+bool AllEnded() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (timelib::RunningBackgroundQueries() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return timelib::RunningBackgroundQueries() == 0;
+}
+
+TEST(Start, CancelCollectionAndCloseEndTheQueryAndCloseItsSockets) {
+    ASSERT_TRUE(platform::SocketStartup());
+    test_support::LoopbackUdpPeer silent;
+    ASSERT_TRUE(silent.Ok());
+    const std::string start =
+        "q = Rizi.Start(Rizi.QueryNTPServers, {'127.0.0.1:" + std::to_string(silent.Port()) +
+        "', '127.0.0.1:" + std::to_string(silent.Port() + 1) + "'}, 10000)";
+    const struct {
+        const char* what;
+        const char* let_go; // null: close the state
+    } cases[] = {
+        {"Cancel", "q:Cancel()"},
+        {"collection", "q = nil; collectgarbage(); collectgarbage()"},
+        {"the state's close", nullptr},
+    };
+    for (const auto& c : cases) {
+        const int before = test_support::CountOpenDescriptors();
+        lua_State* L = luaL_newstate();
+        luaL_openlibs(L);
+        timelib::RegisterActions(L);
+        ASSERT_EQ(luaL_dostring(L, start.c_str()), 0) << lua_tostring(L, -1);
+        test_support::PeerBytes request;
+        ASSERT_TRUE(silent.Receive(&request, 2000)) << c.what; // the query runs
+        EXPECT_EQ(timelib::RunningBackgroundQueries(), 1) << c.what;
+        if (c.let_go != nullptr)
+            ASSERT_EQ(luaL_dostring(L, c.let_go), 0) << lua_tostring(L, -1);
+        else
+            lua_close(L);
+        EXPECT_TRUE(AllEnded()) << c.what;
+        if (c.let_go != nullptr)
+            lua_close(L);
+        if (before >= 0) {
+            EXPECT_EQ(test_support::CountOpenDescriptors(), before) << c.what;
+        }
+    }
+}
+
+} // namespace
