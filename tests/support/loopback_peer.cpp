@@ -1,7 +1,9 @@
 #include "tests/support/loopback_peer.h"
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace test_support {
 namespace {
@@ -72,12 +74,20 @@ LoopbackTcpListener::~LoopbackTcpListener() {
     platform::CloseSocket(socket_);
 }
 
-bool LoopbackTcpListener::ServeOne(const PeerBytes& bytes, std::int32_t timeout_ms) {
+bool LoopbackTcpListener::ServeOne(const PeerBytes& bytes, std::int32_t timeout_ms,
+                                   std::int32_t hold_ms) {
     if (platform::WaitReadable(socket_, timeout_ms) != 1)
         return false;
     platform::SocketHandle s = platform::Accept(socket_);
     if (s == platform::InvalidSocket)
         return false;
+    if (hold_ms > 0) {
+        // Read what was asked, so that closing with it unread does not reset the connection.
+        std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
+        std::uint8_t request[4096];
+        if (platform::WaitReadable(s, 0) == 1)
+            platform::Recv(s, request, sizeof request);
+    }
     const auto length = static_cast<std::int32_t>(bytes.size());
     const bool sent = length == 0 || platform::Send(s, bytes.data(), length) == length;
     platform::CloseSocket(s);

@@ -56,8 +56,9 @@ class LoopbackTcpListener {
     std::uint16_t Port() const { return port_; }
 
     // Waits up to timeout_ms for a connection, sends bytes on it and closes it; false when
-    // no connection came or the send failed.
-    bool ServeOne(const PeerBytes& bytes, std::int32_t timeout_ms);
+    // no connection came or the send failed. hold_ms > 0: first holds the connection that
+    // long and reads the request that came meanwhile (a slow server).
+    bool ServeOne(const PeerBytes& bytes, std::int32_t timeout_ms, std::int32_t hold_ms = 0);
 
   private:
     std::uint16_t port_ = 0; // before socket_: its initialiser fills this in
