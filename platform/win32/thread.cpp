@@ -1,8 +1,9 @@
 #include "platform/thread.h"
 
 #include <new>
-#include <windows.h>
 #include <winsock2.h>
+// After Winsock 2: windows.h would otherwise bring Winsock 1's header.
+#include <windows.h>
 
 namespace platform {
 namespace {
