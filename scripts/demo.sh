@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job, on a fresh Debian 12 machine as root: install what the Linux build needs,
 # build Rizi.lmd and rizi-host (Release, build/linux), start the real time servers on
-# loopback, ask them for the time through the plug-in, and stop the servers again.
+# loopback, ask them for the time through the plug-in, directly and in the background, and stop
+# the servers again.
 # Usage: demo.sh [SERVER]   (default 127.0.0.1, the loopback servers started here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,3 +34,8 @@ bash scripts/servers.sh start
 
 echo "== rizi-host run examples/clock.lua $server"
 build/linux/bin/rizi-host run examples/clock.lua "$server"
+
+# Three queries in the background at once; without SERVER, against the loopback servers and
+# five of the NTP lab's.
+echo "== rizi-host run examples/background.lua${1:+ $1}"
+build/linux/bin/rizi-host run examples/background.lua ${1:+"$1"}
