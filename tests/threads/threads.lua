@@ -41,8 +41,10 @@ for round = 1, rounds do
     Rizi.Start(Rizi.QueryNTPServers, { "127.0.0.1:12308", "127.0.0.1" }, 5000)
     cancelled:Cancel()
     assert(select(2, cancelled:Result()) == "cancelled", "a cancelled query")
-    local t = waited:Wait()
-    assert(t and math.abs(t.offset) < 0.01, "chronyd in the background")
+    local t, why_not = waited:Wait()
+    -- chronyd serves this machine's clock: the true offset, 0, lies within the root distance.
+    assert(t and math.abs(t.offset) <= t.rootDistance, "chronyd in the background: "
+        .. (t and (t.offset .. " +- " .. t.rootDistance) or tostring(why_not)))
     if round % 2 == 0 then collectgarbage() end
     assert(Rizi.GetTimezoneName() == name, "the zone name stays")
     assert(Rizi.GetTimezoneBias() == bias, "the zone bias stays")
