@@ -35,7 +35,7 @@ check(host.ShowHelp("C:\\nonexistent-rizi-help") == 0, "irPlg_ShowHelpForPlugin 
 
 -- Table Rizi: exactly its functions.
 local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime",
-                "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS" }
+                "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS", "Start" }
 check(type(Rizi) == "table", "global Rizi is a table", type(Rizi))
 if type(Rizi) ~= "table" then
     error(string.format("%d of %d checks failed", failed, count))
@@ -103,6 +103,15 @@ if type(measured) == "table" then
 end
 local kiss, kiss_why = Rizi.QueryNTP("127.0.0.1:12304", 2000)
 check(kiss == nil and kiss_why == "kiss RATE", "QueryNTP hears a kiss-o'-death", tostring(kiss_why))
+
+-- A query in the background: a thread of its own, which keeps the 32-bit plug-in loaded.
+local started = Rizi.Start(Rizi.QueryNTP, server, 2000)
+local background, background_why = started and started:Wait()
+check(type(background) == "table" and math.abs(background.offset) < 0.5,
+      "Rizi.Start measures in the background", tostring(background_why))
+local cancelled = Rizi.Start(Rizi.QueryNTP, "127.0.0.1:12308", 5000)
+cancelled:Cancel()
+check(select(2, cancelled:Result()) == "cancelled", "a background query is cancelled")
 
 -- Failures are nil, never errors.
 check(Rizi.RetrieveTSTime("127.0.0.1:", 5) == nil, "an unresolvable name gives nil")
