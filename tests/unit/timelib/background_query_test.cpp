@@ -57,4 +57,18 @@ TEST(Start, CancelCollectionAndCloseEndTheQueryAndCloseItsSockets) {
     }
 }
 
+TEST(Start, CancelEndsTheOriginalRetrievalsToo) {
+    // Nothing answers SNTP on 127.0.0.254: the retrieval polls until its 10 s are up, or
+    // until it sees the cancel at its next 1 ms poll.
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    timelib::RegisterActions(L);
+    ASSERT_EQ(luaL_dostring(L, "q = Rizi.Start(Rizi.RetrieveNTPTime, '127.0.0.254', 10000)"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(timelib::RunningBackgroundQueries(), 1);
+    ASSERT_EQ(luaL_dostring(L, "q:Cancel()"), 0);
+    EXPECT_TRUE(AllEnded());
+    lua_close(L);
+}
+
 } // namespace
