@@ -101,9 +101,10 @@ for file in Rizi.lmd rizi-host lua/5.1/rizi.so; do
     ! readelf -S "$linux/$file" | grep -q '\.symtab'
     check $? "$file in the tarball is stripped"
 done
-# rizi-host finds the Rizi.lmd beside it.
-"$linux/rizi-host" info 2>&1 | grep -q "Version:     $version"
-check $? "rizi-host info from the tarball reports version $version"
+# rizi-host finds the Rizi.lmd beside it, which reports the version hosts read: 1.0.0.0,
+# whatever the release.
+"$linux/rizi-host" info 2>&1 | grep -q "Version:     1.0.0.0"
+check $? "rizi-host info from the tarball reports the plug-in's version 1.0.0.0"
 "$linux/rizi-host" -e 'assert(type(Rizi.GetTimezoneBias()) == "number")' >/dev/null 2>&1
 check $? "rizi-host from the tarball runs a script with table Rizi"
 # The module as README.txt tells: its folder on the C path, then require.
