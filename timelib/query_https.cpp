@@ -7,7 +7,6 @@
 #include "timelib/anchored_clock.h"
 #include "timelib/http_date.h"
 #include "timelib/lua_arguments.h"
-#include "timelib/result_table.h"
 
 #include <cctype>
 #include <cstdio>
@@ -203,14 +202,7 @@ void RunQueryHttps(HttpsJob* job, const runtime::Cancellation* cancel) {
 }
 
 int PushQueryHttpsResult(lua_State* L, const HttpsJob& job) {
-    if (!job.outcome.ok) {
-        lua_pushnil(L);
-        lua_pushstring(L, job.outcome.message);
-        return 2;
-    }
-    PushInstantResult(L, job.outcome.measurement.server_ns); // stack: result
-    SetMeasurementFields(L, job.outcome);
-    return 1;
+    return PushSourceResult(L, job.outcome);
 }
 
 int QueryHTTPS(lua_State* L) {

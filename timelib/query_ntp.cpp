@@ -5,7 +5,6 @@
 #include "runtime/clock.h"
 #include "timelib/anchored_clock.h"
 #include "timelib/lua_arguments.h"
-#include "timelib/result_table.h"
 
 #include <cstdio>
 
@@ -180,14 +179,7 @@ void RunQueryNtp(QueryNtpJob* job, const runtime::Cancellation* cancel) {
 }
 
 int PushQueryNtpResult(lua_State* L, const QueryNtpJob& job) {
-    if (!job.outcome.ok) {
-        lua_pushnil(L);                         // stack: nil
-        lua_pushstring(L, job.outcome.message); // stack: nil, message
-        return 2;
-    }
-    PushInstantResult(L, job.outcome.measurement.server_ns); // stack: result
-    SetMeasurementFields(L, job.outcome);
-    return 1;
+    return PushSourceResult(L, job.outcome);
 }
 
 int QueryNTP(lua_State* L) {

@@ -31,4 +31,15 @@ void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome) {
     SetIntegerField(L, "version", m.version);
 }
 
+int PushSourceResult(lua_State* L, const SourceOutcome& outcome) {
+    if (!outcome.ok) {
+        lua_pushnil(L);                     // stack: nil
+        lua_pushstring(L, outcome.message); // stack: nil, message
+        return 2;
+    }
+    PushInstantResult(L, outcome.measurement.server_ns); // stack: result
+    SetMeasurementFields(L, outcome);
+    return 1;
+}
+
 } // namespace timelib

@@ -36,4 +36,8 @@ void SetMessage(SourceOutcome* outcome, const char* format, ...)
 // leap, rootDelay, rootDispersion, referenceId and version.
 void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome);
 
+// Pushes what a one-source query returns: its result table (the calendar tables and time, then
+// the measurement keys) when it is ok, else nil and its message; returns how many values.
+int PushSourceResult(lua_State* L, const SourceOutcome& outcome);
+
 } // namespace timelib
