@@ -1,7 +1,7 @@
-// A millisecond counter for time limits and a sleep, and the wall and boot clocks read as one
-// moment. Owns the cached ticks-per-millisecond and the timer-resolution flag; the counters
-// and the waits come from platform/clock.h, the wall and boot clocks from
-// platform/precise_time.h.
+// A millisecond counter for time limits and a sleep, the wall and boot clocks read as one
+// moment, and the wall clock's resolution. Owns the cached ticks-per-millisecond, the
+// timer-resolution flag and the measured resolution; the counters and the waits come from
+// platform/clock.h, the wall and boot clocks from platform/precise_time.h.
 #pragma once
 
 #include <cstdint>
