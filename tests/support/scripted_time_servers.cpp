@@ -9,7 +9,9 @@ constexpr std::uint16_t NtpPort = 123;
 constexpr std::uint16_t TimePort = 37;
 constexpr std::int32_t PollSliceMs = 20;
 
-// Another test process may still hold the port for a moment.
+// Another test process may still hold the port for a moment. A stream socket is also put to
+// listen within the same tries: with SO_REUSEADDR, wine (as Windows) lets a second process
+// bind a port another one listens on, and only the listen then fails.
 platform::SocketHandle BindWithRetry(platform::SocketType type, const char* address,
                                      std::uint16_t port) {
     for (int attempt = 0; attempt < 250; ++attempt) {
@@ -21,7 +23,8 @@ platform::SocketHandle BindWithRetry(platform::SocketType type, const char* addr
         if (type == platform::SocketType::Stream) {
             platform::SetReuseAddress(s);
         }
-        if (platform::Bind(s, platform::InetAddr(address), port)) {
+        if (platform::Bind(s, platform::InetAddr(address), port) &&
+            (type != platform::SocketType::Stream || platform::Listen(s, 4))) {
             return s;
         }
         platform::CloseSocket(s);
@@ -131,7 +134,7 @@ void ScriptedSntpServer::Serve() {
 ScriptedTimeServer::ScriptedTimeServer(std::vector<TimeStep> script) : script_(std::move(script)) {
     platform::SocketStartup();
     listener_ = BindWithRetry(platform::SocketType::Stream, ScriptedServerAddress, TimePort);
-    ready_ = listener_ != platform::InvalidSocket && platform::Listen(listener_, 4);
+    ready_ = listener_ != platform::InvalidSocket;
     if (ready_) {
         thread_ = std::thread([this] { Serve(); });
     }
