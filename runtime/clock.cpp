@@ -48,7 +48,7 @@ std::int32_t ElapsedMs() {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count / ticks));
 }
 
-bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns) {
+bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns, std::int64_t* gap_ns) {
     constexpr std::int64_t CloseEnoughNs = 20000;
     const platform::PreciseTimeOps& clocks = platform::precise_time_ops;
     std::int64_t best_gap = -1;
@@ -63,6 +63,8 @@ bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns) {
             *boot_ns = before + best_gap / 2;
         }
     }
+    if (gap_ns != nullptr)
+        *gap_ns = best_gap;
     return true;
 }
 

@@ -13,9 +13,10 @@ std::int32_t ElapsedMs();
 
 // The wall clock and the boot clock of platform/precise_time.h read as one moment: the wall
 // clock between two boot clock readings close together (20 us apart, or the closest pair of
-// five tries), so that a pause of the thread cannot come between them. False when either
+// five tries), so that a pause of the thread cannot come between them. gap_ns, when given:
+// the two boot readings' distance, within which the pairing is known. False when either
 // clock cannot be read.
-bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns);
+bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns, std::int64_t* gap_ns = nullptr);
 
 // The resolution of the wall clock of platform/precise_time.h in seconds: the smallest step
 // seen between readings, measured on the first call (about the time one reading takes where

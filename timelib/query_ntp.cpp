@@ -49,9 +49,12 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
         case ReplyVerdict::Answer:
             break;
         }
-        outcome->measurement =
-            MeasureNtpReply(reply, exchange.t1_ns, t4_ns, exchange.peer.address.family == 4,
-                            runtime::WallClockResolution());
+        // This machine's part of the error: the wall clock's resolution, and how far T1's wall
+        // reading may sit from the boot reading T4 is counted from (half their gap).
+        const double local_precision =
+            runtime::WallClockResolution() + static_cast<double>(exchange.t1_gap_ns) / 2e9;
+        outcome->measurement = MeasureNtpReply(reply, exchange.t1_ns, t4_ns,
+                                               exchange.peer.address.family == 4, local_precision);
         if (outcome->measurement.root_distance > MaxRootDistance) {
             SetMessage(outcome, "unsynchronised: root distance %.3f s",
                        outcome->measurement.root_distance);
@@ -75,7 +78,7 @@ int ResolveNtpServer(const ServerAddress& server, platform::NetAddress* addresse
 
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
                       SourceOutcome* outcome) {
-    *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0};
+    *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
     // Step 1: a fresh nonce from the system's generator, so that an off-path sender cannot
     // guess it. Without one there is no request: a predictable nonce would let anyone answer.
     if (!platform::RandomBytes(&exchange->nonce, sizeof exchange->nonce) || exchange->nonce == 0) {
@@ -92,11 +95,13 @@ bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExcha
         // T1 as late as possible before the send, from the clock at its finest.
         std::int64_t now_ns = 0;
         std::int64_t boot_ns = 0;
-        runtime::ReadWallAndBoot(&now_ns, &boot_ns);
+        std::int64_t gap_ns = 0;
+        runtime::ReadWallAndBoot(&now_ns, &boot_ns, &gap_ns);
         if (runtime::SendToPeer(peer, request.data(), NtpPacketBytes)) {
             exchange->peer = peer;
             exchange->t1_ns = now_ns;
             exchange->t1_boot_ns = boot_ns;
+            exchange->t1_gap_ns = gap_ns;
             return true;
         }
         runtime::CloseDatagramPeer(&peer);

@@ -27,6 +27,7 @@ struct NtpExchange {
     NtpTimestamp nonce;
     std::int64_t t1_ns;      // this machine's clock when the request went out
     std::int64_t t1_boot_ns; // the boot clock then, so that T4 follows it, not the wall clock
+    std::int64_t t1_gap_ns;  // how closely the two were paired (see runtime::ReadWallAndBoot)
 };
 
 // The addresses of the server's name, in the resolver's order, at most MaxAddresses; how

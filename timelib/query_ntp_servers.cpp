@@ -194,7 +194,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     const std::int32_t start = runtime::ElapsedMs();
     NtpExchange exchanges[MaxSources];
     for (int i = 0; i < list.count; ++i) {
-        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0};
+        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
         if (list.https[i] || address_count[i] == 0)
             continue;
         result->duplicate_of[i] = DuplicateOf(list, addresses[i][0], exchanges, i);
