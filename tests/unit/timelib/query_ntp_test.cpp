@@ -25,6 +25,7 @@ PeerBytes AnswerTo(const PeerBytes& request) {
     PeerBytes reply(48, 0);
     reply[0] = (4 << 3) | 4;
     reply[1] = 2;
+    reply[3] = 0xEC; // precision 2^-20 s
     std::memcpy(&reply[24], &request[40], 8);
     std::int64_t now_ns = 0;
     platform::precise_time_ops.real_time_ns(&now_ns);
@@ -93,6 +94,35 @@ TEST(FinishNtpExchanges, AStrayDoesNotPutOffTheDeadline) {
     EXPECT_EQ(std::string(outcome.message).rfind("timeout", 0), 0u) << outcome.message;
     // About 400 ms; a wait started again would last until 700 ms.
     EXPECT_LT(waited, std::chrono::milliseconds(600));
+}
+
+// A boot clock that moves on 1 ms at every reading: T1's wall reading is paired with it only
+// to within a millisecond.
+std::int64_t boot_readings = 0;
+
+bool SteppingBoot(std::int64_t* ns) {
+    *ns = ++boot_readings * 1000000;
+    return true;
+}
+
+TEST(QueryNtpServer, TheRootDistanceCountsHowCloselyT1WasPaired) {
+    ASSERT_TRUE(platform::SocketStartup());
+    test_support::LoopbackUdpPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    const platform::PreciseTimeOps real = platform::precise_time_ops;
+    test_support::ScopedOps<platform::PreciseTimeOps> clocks(platform::precise_time_ops,
+                                                             {real.real_time_ns, SteppingBoot});
+    std::thread server([&] {
+        PeerBytes request;
+        if (peer.Receive(&request, 2000))
+            peer.SendToClient(AnswerTo(request));
+    });
+    const timelib::SourceOutcome outcome = timelib::QueryNtpServer(Loopback(peer), 2000);
+    server.join();
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    // Beyond half the delay, at least half the 1 ms the pairing may be off.
+    const timelib::NtpMeasurement& m = outcome.measurement;
+    EXPECT_GE(m.root_distance - m.delay / 2, 0.0005);
 }
 
 #if !defined(_WIN32)
