@@ -3,6 +3,7 @@
 #include "plugin/identity.h"
 #include "plugin/thread_text.h"
 #include "runtime/heap.h"
+#include "runtime/module_threads.h"
 #include "runtime/net.h"
 #include "runtime/packer.h"
 
@@ -37,7 +38,10 @@ void Teardown(Network network) {
     // the string heap alive.
     FreeThreadTextSlot();
     runtime::DestroyHeap(runtime::Heap::String);
-    runtime::DestroyHeap(runtime::Heap::Module);
+    // A query still running in the background (the process exits under it) keeps its
+    // connection records in the module heap: the heap stays, and goes with the process.
+    if (runtime::ModuleThreads() == 0)
+        runtime::DestroyHeap(runtime::Heap::Module);
 }
 
 } // namespace plugin

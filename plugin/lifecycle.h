@@ -20,7 +20,8 @@ enum class Network { Included, Excluded };
 void Startup(Network network = Network::Included);
 
 // Releases the pack handles, stops the network layer if included, destroys the memory heap,
-// the text slot with the string heap, and the module heap.
+// the text slot with the string heap, and the module heap unless a background thread still
+// runs (runtime/module_threads.h) and may use it.
 void Teardown(Network network = Network::Included);
 
 } // namespace plugin

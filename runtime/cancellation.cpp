@@ -10,6 +10,10 @@ Cancellation::~Cancellation() {
     platform::CloseWakeUp(&wake_);
 }
 
+void Cancellation::Close() {
+    platform::CloseWakeUp(&wake_);
+}
+
 void Cancellation::Request() {
     requested_.store(true, std::memory_order_release);
     if (wake_.writable != platform::InvalidSocket)

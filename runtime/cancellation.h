@@ -20,6 +20,11 @@ class Cancellation {
     // Sets the flag and wakes any wait that watches WakeHandle.
     void Request();
 
+    // Closes the wake-up once nothing waits on it any more (the query has ended); a later
+    // Request only sets the flag. Not safe against a Request at the same time: callers hold a
+    // lock around both.
+    void Close();
+
     bool Requested() const { return requested_.load(std::memory_order_acquire); }
 
     // The flag itself, for waits below this layer (platform/http.h).

@@ -3,6 +3,7 @@
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "runtime/cancellation.h"
+#include "runtime/module_threads.h"
 #include "timelib/lua_arguments.h"
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
@@ -30,38 +31,41 @@ union AnyJob {
 };
 
 // A network function as three steps: its arguments read, its query run, its result pushed.
+// The job's own type decides how many bytes of AnyJob an answer takes.
 struct NetworkFunction {
     lua_CFunction function;
     const char* name;
+    int arguments;         // how many it reads; the direct call ignores any further ones
+    std::size_t job_bytes; // sizeof the job
     void (*read)(lua_State* L, AnyJob* job);
     void (*run)(AnyJob* job, const runtime::Cancellation* cancel);
     int (*push)(lua_State* L, const AnyJob& job);
 };
 
 const NetworkFunction NetworkFunctions[] = {
-    {RetrieveNTPTime, "RetrieveNTPTime",
+    {RetrieveNTPTime, "RetrieveNTPTime", 2, sizeof(RetrieveNtpJob),
      [](lua_State* L, AnyJob* job) { ReadRetrieveNtpArguments(L, &job->retrieve_ntp); },
      [](AnyJob* job, const runtime::Cancellation* c) { RunRetrieveNtp(&job->retrieve_ntp, c); },
      [](lua_State* L, const AnyJob& job) { return PushRetrieveNtpResult(L, job.retrieve_ntp); }},
-    {RetrieveTSTime, "RetrieveTSTime",
+    {RetrieveTSTime, "RetrieveTSTime", 2, sizeof(RetrieveTsJob),
      [](lua_State* L, AnyJob* job) { ReadRetrieveTsArguments(L, &job->retrieve_ts); },
      [](AnyJob* job, const runtime::Cancellation* c) { RunRetrieveTs(&job->retrieve_ts, c); },
      [](lua_State* L, const AnyJob& job) { return PushRetrieveTsResult(L, job.retrieve_ts); }},
-    {QueryNTP, "QueryNTP",
+    {QueryNTP, "QueryNTP", 2, sizeof(QueryNtpJob),
      [](lua_State* L, AnyJob* job) { ReadQueryNtpArguments(L, &job->query_ntp); },
      [](AnyJob* job, const runtime::Cancellation* c) { RunQueryNtp(&job->query_ntp, c); },
      [](lua_State* L, const AnyJob& job) { return PushQueryNtpResult(L, job.query_ntp); }},
-    {QueryNTPServers, "QueryNTPServers",
+    {QueryNTPServers, "QueryNTPServers", 2, sizeof(ServersJob),
      [](lua_State* L, AnyJob* job) { ReadQueryNtpServersArguments(L, &job->servers); },
      [](AnyJob* job, const runtime::Cancellation* c) { RunQueryNtpServers(&job->servers, c); },
      [](lua_State* L, const AnyJob& job) { return PushQueryNtpServersResult(L, job.servers); }},
-    {QueryHTTPS, "QueryHTTPS",
+    {QueryHTTPS, "QueryHTTPS", 2, sizeof(HttpsJob),
      [](lua_State* L, AnyJob* job) { ReadQueryHttpsArguments(L, &job->https); },
      [](AnyJob* job, const runtime::Cancellation* c) { RunQueryHttps(&job->https, c); },
      [](lua_State* L, const AnyJob& job) { return PushQueryHttpsResult(L, job.https); }},
 };
 
-// The record the script's query object and the thread share.
+// The record the script's query object and the thread share while the query runs.
 struct BackgroundQuery {
     const NetworkFunction* function = nullptr;
     std::atomic<int> holders{2}; // the query object and the thread
@@ -73,7 +77,23 @@ struct BackgroundQuery {
     AnyJob job;
 };
 
-std::atomic<int> running{0};
+// The query object, a Lua userdata followed by room for the job's answer: Lua counts that
+// room from the start, so its collector keeps pace with what queries hold, and once the
+// script has seen the end the record is gone and the answer is all that stays.
+struct QueryObject {
+    BackgroundQuery* query; // null once let go of
+    const NetworkFunction* function;
+    bool ended;     // the answer is here
+    bool cancelled; // let go of before it ended
+};
+
+// Where the answer starts in the userdata.
+constexpr std::size_t AnswerOffset =
+    (sizeof(QueryObject) + alignof(AnyJob) - 1) / alignof(AnyJob) * alignof(AnyJob);
+
+AnyJob* AnswerOf(QueryObject* object) {
+    return reinterpret_cast<AnyJob*>(reinterpret_cast<unsigned char*>(object) + AnswerOffset);
+}
 
 constexpr const char* QueryType = "Rizi.Query";
 
@@ -83,67 +103,86 @@ void Release(BackgroundQuery* query) {
         delete query;
 }
 
-// The thread: the job, then the news that it has ended.
+// The thread: the job, then the news that it has ended. The wake-up closes at once; the
+// record goes with whichever lets go last, before the socket library stops (on Windows the
+// wake-up is a socket), and the place among the running queries is given back last of all,
+// when nothing of the module's is in use any more.
 void RunInBackground(void* argument) {
     auto* query = static_cast<BackgroundQuery*>(argument);
     // The socket library stays started for this thread even when every Lua state has closed.
     const bool sockets = platform::SocketStartup();
     query->function->run(&query->job, &query->cancel);
-    if (sockets)
-        platform::SocketCleanup();
     {
         const std::lock_guard<std::mutex> hold(query->lock);
         query->ended = true;
+        query->cancel.Close();
     }
     query->ended_signal.notify_all();
-    running.fetch_sub(1, std::memory_order_acq_rel);
+    Release(query);
+    if (sockets)
+        platform::SocketCleanup();
+    runtime::LeaveModuleThread();
+}
+
+// Lets go of the record: keeps the answer when the query has ended, else cancels it (under
+// the lock, so that the wake-up is still open).
+void LetGo(QueryObject* object) {
+    BackgroundQuery* query = object->query;
+    if (query == nullptr)
+        return;
+    {
+        const std::lock_guard<std::mutex> hold(query->lock);
+        if (query->ended) {
+            std::memcpy(static_cast<void*>(AnswerOf(object)), &query->job,
+                        object->function->job_bytes);
+            object->ended = true;
+        } else {
+            query->cancelled = object->cancelled = true;
+            query->cancel.Request();
+        }
+    }
+    object->query = nullptr;
     Release(query);
 }
 
-// Marks the query cancelled unless it has ended, and wakes its waits.
-void CancelQuery(BackgroundQuery* query) {
-    bool cancelled = false;
+// Takes the answer once the query has ended; a running query stays as it is.
+void Look(QueryObject* object) {
+    if (object->query == nullptr)
+        return;
+    bool ended = false;
     {
-        const std::lock_guard<std::mutex> hold(query->lock);
-        if (!query->ended)
-            query->cancelled = cancelled = true;
+        const std::lock_guard<std::mutex> hold(object->query->lock);
+        ended = object->query->ended;
     }
-    if (cancelled)
-        query->cancel.Request();
+    if (ended)
+        LetGo(object);
 }
 
-// The object's slot: the record, or null once let go of.
-BackgroundQuery** CheckQuery(lua_State* L) {
-    return static_cast<BackgroundQuery**>(luaL_checkudata(L, 1, QueryType));
+QueryObject* CheckQuery(lua_State* L) {
+    return static_cast<QueryObject*>(luaL_checkudata(L, 1, QueryType));
 }
 
 // q:Result(): nil, "pending" while it runs; nil, "cancelled"; or the direct call's values.
 int Result(lua_State* L) {
-    BackgroundQuery* query = *CheckQuery(L);
-    bool ended = false;
-    bool cancelled = query == nullptr;
-    if (query != nullptr) {
-        const std::lock_guard<std::mutex> hold(query->lock);
-        ended = query->ended;
-        cancelled = query->cancelled;
-    }
-    if (cancelled || !ended) {
+    QueryObject* object = CheckQuery(L);
+    Look(object);
+    if (!object->ended) {
         lua_pushnil(L);
-        lua_pushstring(L, cancelled ? "cancelled" : "pending");
+        lua_pushstring(L, object->cancelled ? "cancelled" : "pending");
         return 2;
     }
-    // The thread wrote the job before it set ended under the lock.
-    return query->function->push(L, query->job);
+    return object->function->push(L, *AnswerOf(object));
 }
 
 // q:Wait([timeout_ms]): waits until it ends (no limit without an argument), then Result().
 int Wait(lua_State* L) {
-    BackgroundQuery* query = *CheckQuery(L);
+    QueryObject* object = CheckQuery(L);
     const bool forever = lua_isnoneornil(L, 2);
     const std::int32_t timeout_ms = OptInt32Argument(L, 2, 0);
+    BackgroundQuery* query = object->query;
     if (query != nullptr) {
         std::unique_lock<std::mutex> hold(query->lock);
-        const auto over = [query] { return query->ended || query->cancelled; };
+        const auto over = [query] { return query->ended; };
         if (forever)
             query->ended_signal.wait(hold, over);
         else if (timeout_ms > 0)
@@ -152,22 +191,17 @@ int Wait(lua_State* L) {
     return Result(L);
 }
 
-// q:Cancel(): ends it; its sockets close at once.
+// q:Cancel(): ends it; its sockets close at once. An ended query keeps its answer.
 int Cancel(lua_State* L) {
-    BackgroundQuery* query = *CheckQuery(L);
-    if (query != nullptr)
-        CancelQuery(query);
+    LetGo(CheckQuery(L));
     return 0;
 }
 
 // __gc: a query object collected, or its state closed, cancels the query.
 int Collect(lua_State* L) {
-    auto* slot = static_cast<BackgroundQuery**>(lua_touserdata(L, 1));
-    if (slot != nullptr && *slot != nullptr) {
-        CancelQuery(*slot);
-        Release(*slot);
-        *slot = nullptr;
-    }
+    auto* object = static_cast<QueryObject*>(lua_touserdata(L, 1));
+    if (object != nullptr)
+        LetGo(object);
     return 0;
 }
 
@@ -195,12 +229,15 @@ int RaiseAsDirectCall(lua_State* L, const char* name) {
     return lua_error(L);
 }
 
-// Pushes the query objects' metatable, made on first use.
+// Pushes the query objects' metatable, made on first use; scripts can neither read nor
+// replace it.
 void PushQueryMetatable(lua_State* L) {
     if (luaL_newmetatable(L, QueryType) == 0) // stack: metatable
         return;
     lua_pushcclosure(L, Collect, 0); // stack: metatable, __gc
     lua_setfield(L, -2, "__gc");
+    lua_pushboolean(L, 0);
+    lua_setfield(L, -2, "__metatable");
     lua_createtable(L, 0, 3); // stack: metatable, methods
     lua_pushcclosure(L, Result, 0);
     lua_setfield(L, -2, "Result");
@@ -209,6 +246,13 @@ void PushQueryMetatable(lua_State* L) {
     lua_pushcclosure(L, Cancel, 0);
     lua_setfield(L, -2, "Cancel");
     lua_setfield(L, -2, "__index"); // stack: metatable
+}
+
+// nil and a busy message; returns 2.
+int Busy(lua_State* L, const char* message) {
+    lua_pushnil(L);
+    lua_pushstring(L, message);
+    return 2;
 }
 
 } // namespace
@@ -223,16 +267,20 @@ int Start(lua_State* L) {
     }
     if (function == nullptr)
         return luaL_argerror(L, 1, "a network function of Rizi expected");
-    // Step 2: the object, empty until the query runs, so that every later failure leaves
-    // nothing to collect.
-    const int arguments = lua_gettop(L) - 1;
-    auto** slot = static_cast<BackgroundQuery**>(lua_newuserdata(L, sizeof(BackgroundQuery*)));
-    *slot = nullptr;         // stack: f, arguments..., object
-    PushQueryMetatable(L);   // stack: f, arguments..., object, metatable
-    lua_setmetatable(L, -2); // stack: f, arguments..., object
+    // Step 2: the object with room for the answer, empty until the query runs, so that every
+    // later failure leaves nothing to collect. Only the arguments the function reads are
+    // passed on: however many a script adds, the stack needs room for a few values only.
+    const int given = lua_gettop(L) - 1;
+    const int arguments = given < function->arguments ? given : function->arguments;
+    luaL_checkstack(L, arguments + 4, "too many arguments");
+    auto* object =
+        static_cast<QueryObject*>(lua_newuserdata(L, AnswerOffset + function->job_bytes));
+    *object = QueryObject{nullptr, function, false, false}; // stack: f, arguments..., object
+    PushQueryMetatable(L);                                  // stack: ..., object, metatable
+    lua_setmetatable(L, -2);                                // stack: ..., object
     auto* query = new (std::nothrow) BackgroundQuery;
     if (query == nullptr)
-        return luaL_error(L, "not enough memory");
+        return Busy(L, "busy: not enough memory for a query");
     query->function = function;
     // Step 3: the arguments, read now with the direct call's errors.
     lua_pushcclosure(L, ReadArguments, 0); // stack: ..., object, reader
@@ -244,26 +292,23 @@ int Start(lua_State* L) {
         return RaiseAsDirectCall(L, function->name);
     }
     // Step 4: a place among the running queries, and the thread.
-    if (running.fetch_add(1, std::memory_order_acq_rel) >= MaxBackgroundQueries) {
-        running.fetch_sub(1, std::memory_order_acq_rel);
+    if (!runtime::EnterModuleThread(MaxBackgroundQueries)) {
         delete query;
         lua_pushnil(L);
         lua_pushfstring(L, "busy: %d queries run in the background already", MaxBackgroundQueries);
         return 2;
     }
     if (!platform::StartModuleThread(RunInBackground, query)) {
-        running.fetch_sub(1, std::memory_order_acq_rel);
+        runtime::LeaveModuleThread();
         delete query;
-        lua_pushnil(L);
-        lua_pushstring(L, "busy: no thread could be started");
-        return 2;
+        return Busy(L, "busy: no thread could be started");
     }
-    *slot = query;
+    object->query = query;
     return 1; // stack: ..., object
 }
 
 int RunningBackgroundQueries() {
-    return running.load(std::memory_order_acquire);
+    return runtime::ModuleThreads();
 }
 
 } // namespace timelib
