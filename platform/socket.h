@@ -54,6 +54,11 @@ int WaitReadable(SocketHandle socket, std::int32_t timeout_ms);
 // Waits until the socket is writable or a pending connect has failed; as WaitReadable.
 int WaitWritable(SocketHandle socket, std::int32_t timeout_ms);
 
+// Waits as WaitWritable for writable, and at the same time until readable is readable (a
+// wake-up that ends the wait early). 1 when writable is ready, 2 when only readable is, 0
+// when the time ran out, -1 on error.
+int WaitWritableOrReadable(SocketHandle writable, SocketHandle readable, std::int32_t timeout_ms);
+
 // The socket's pending error (SO_ERROR), 0 for none; -1 if it cannot be read.
 int SocketError(SocketHandle socket);
 
@@ -108,8 +113,10 @@ constexpr int AddressTextBytes = 64;
 
 // The addresses of name (a host name or a numeric address of either family) for datagrams to
 // port, in the resolver's order (getaddrinfo); how many were stored, at most capacity, 0 when
-// the name does not resolve.
-int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity);
+// the name does not resolve. numeric_only: only a numeric address is taken, without asking
+// any name service (AI_NUMERICHOST), so that it never waits.
+int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity,
+                     bool numeric_only = false);
 
 // A new datagram socket of the family (4 or 6), asking the kernel to stamp each datagram's
 // arrival where it can; InvalidSocket on failure.

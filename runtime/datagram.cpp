@@ -13,6 +13,16 @@ constexpr std::int32_t DatagramBytes = 2048;
 // The longest wait in the socket believed.
 constexpr std::int64_t MaxQueuedNs = 1000000000;
 
+// An IPv4-mapped IPv6 address (::ffff:a.b.c.d) as the IPv4 address it stands for.
+platform::NetAddress Unmapped(const platform::NetAddress& address) {
+    static const std::uint8_t Mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (address.family != 6 || std::memcmp(address.bytes, Mapped, sizeof Mapped) != 0)
+        return address;
+    platform::NetAddress v4{4, {}, address.port, 0};
+    std::memcpy(v4.bytes, address.bytes + 12, 4);
+    return v4;
+}
+
 } // namespace
 
 bool OpenDatagramPeer(const platform::NetAddress& address, DatagramPeer* peer) {
@@ -76,8 +86,10 @@ void CloseDatagramPeer(DatagramPeer* peer) {
 }
 
 bool SameEndpoint(const platform::NetAddress& a, const platform::NetAddress& b) {
-    const std::size_t size = a.family == 4 ? 4 : 16;
-    return a.family == b.family && a.port == b.port && std::memcmp(a.bytes, b.bytes, size) == 0;
+    const platform::NetAddress x = Unmapped(a);
+    const platform::NetAddress y = Unmapped(b);
+    const std::size_t size = x.family == 4 ? 4 : 16;
+    return x.family == y.family && x.port == y.port && std::memcmp(x.bytes, y.bytes, size) == 0;
 }
 
 } // namespace runtime

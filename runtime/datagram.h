@@ -44,7 +44,8 @@ void WaitForPeers(const DatagramPeer* peers, int count, std::int32_t timeout_ms)
 // Closes the socket; a closed peer is ignored.
 void CloseDatagramPeer(DatagramPeer* peer);
 
-// True when both are the same address and port (the IPv6 zone is not compared).
+// True when both are the same address and port (the IPv6 zone is not compared); an IPv4-mapped
+// IPv6 address is the same as its IPv4 form.
 bool SameEndpoint(const platform::NetAddress& a, const platform::NetAddress& b);
 
 } // namespace runtime

@@ -4,6 +4,7 @@
 #include "platform/socket.h"
 #include "runtime/clock.h"
 #include "runtime/heap.h"
+#include "runtime/name_lookup.h"
 
 #include <cstring>
 #include <new>
@@ -51,11 +52,23 @@ std::uint16_t PortBits(std::int32_t port) {
     return static_cast<std::uint16_t>(port & 0xFFFF);
 }
 
+// The resolver's first IPv4 answer for name; with a cancel, on a lookup thread whose wait
+// the cancel ends.
+bool ResolveFirst(const char* name, std::uint32_t* address, const Cancellation* cancel) {
+    if (cancel == nullptr)
+        return platform::ResolveFirstAddress(name, address);
+    NameLookup lookup{name, 0, LookupKind::FirstIpv4, {}, 0};
+    if (!ResolveNames(&lookup, 1, cancel) || lookup.count == 0)
+        return false;
+    std::memcpy(address, lookup.addresses[0].bytes, 4);
+    return true;
+}
+
 // Dotted address first, then the resolver's first answer; the all-ones address (what
 // inet_addr reports for "not a dotted address") is never usable.
-bool ResolveHost(const char* host, std::uint32_t* address) {
+bool ResolveHost(const char* host, std::uint32_t* address, const Cancellation* cancel) {
     std::uint32_t a = platform::InetAddr(host);
-    if (a == platform::NoAddress && !platform::ResolveFirstAddress(host, &a))
+    if (a == platform::NoAddress && !ResolveFirst(host, &a, cancel))
         return false;
     if (a == platform::NoAddress)
         return false;
@@ -65,9 +78,10 @@ bool ResolveHost(const char* host, std::uint32_t* address) {
 
 // Connects a blocking stream socket. With a limit, the connect runs non-blocking, the wait
 // for writability ends it after limit_ms, SO_ERROR gives the outcome, and the socket goes
-// back to blocking mode. Without one, only the platform's own connect timeout applies.
+// back to blocking mode. Without one, only the platform's own connect timeout applies. A
+// cancel ends the wait at once.
 bool ConnectStream(platform::SocketHandle socket, std::uint32_t address, std::uint16_t port,
-                   std::int32_t limit_ms) {
+                   std::int32_t limit_ms, const Cancellation* cancel) {
     const bool bounded = limit_ms >= 0;
     if (bounded && !platform::SetNonBlocking(socket, true))
         return false;
@@ -76,8 +90,13 @@ bool ConnectStream(platform::SocketHandle socket, std::uint32_t address, std::ui
         break;
     case platform::ConnectResult::InProgress:
         // Also reached unbounded when a signal interrupted the connect: wait it out.
-        if (platform::WaitWritable(socket, bounded ? limit_ms : -1) != 1)
+        if (cancel != nullptr && cancel->WakeHandle() != platform::InvalidSocket) {
+            if (platform::WaitWritableOrReadable(socket, cancel->WakeHandle(),
+                                                 bounded ? limit_ms : -1) != 1)
+                return false;
+        } else if (platform::WaitWritable(socket, bounded ? limit_ms : -1) != 1) {
             return false;
+        }
         if (platform::SocketError(socket) != 0)
             return false;
         break;
@@ -174,7 +193,7 @@ void NetworkShutdown() {
 }
 
 ConnectionHandle OpenClientConnection(const char* host, std::int32_t port, std::int32_t protocol,
-                                      std::int32_t connect_timeout_ms) {
+                                      std::int32_t connect_timeout_ms, const Cancellation* cancel) {
     // Step 1: no host, no network.
     if (host == nullptr)
         return nullptr;
@@ -190,12 +209,12 @@ ConnectionHandle OpenClientConnection(const char* host, std::int32_t port, std::
         return nullptr;
     // Step 4: the peer's address.
     std::uint32_t address = 0;
-    if (!ResolveHost(host, &address))
+    if (!ResolveHost(host, &address, cancel))
         return nullptr;
     ClientConnection* conn = nullptr;
     if (protocol == ProtocolTcp) {
         // Step 5: TCP connects now and stays in blocking mode.
-        if (!ConnectStream(socket.Get(), address, PortBits(port), connect_timeout_ms))
+        if (!ConnectStream(socket.Get(), address, PortBits(port), connect_timeout_ms, cancel))
             return nullptr;
         conn = NewConnection(ProtocolTcp, 0, 0, socket.Get());
     } else {

@@ -4,6 +4,8 @@
 // resolution, a TCP connect and the wait for an event, never blocks.
 #pragma once
 
+#include "runtime/cancellation.h"
+
 #include <cstdint>
 
 namespace runtime {
@@ -25,10 +27,12 @@ void NetworkShutdown();
 
 // Opens a connection to host (dotted IPv4 first, then the resolver) and port (low 16 bits).
 // Protocol 0 counts as TCP. A TCP connect waits for the platform's own limit when
-// connect_timeout_ms is negative, else at most that many milliseconds. 0 on any failure,
-// with nothing left open.
+// connect_timeout_ms is negative, else at most that many milliseconds. A cancel (a query in
+// the background) ends the name lookup and the connect at once. 0 on any failure, with
+// nothing left open.
 ConnectionHandle OpenClientConnection(const char* host, std::int32_t port, std::int32_t protocol,
-                                      std::int32_t connect_timeout_ms = -1);
+                                      std::int32_t connect_timeout_ms = -1,
+                                      const Cancellation* cancel = nullptr);
 
 // Sends length bytes (one datagram for UDP); the count handed over, or -1 on error.
 std::int32_t SendToConnection(ConnectionHandle conn, const void* data, std::int32_t length);

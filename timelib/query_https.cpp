@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace timelib {
@@ -101,6 +102,50 @@ bool NormaliseHttpsUrl(const char* text, char (&url)[UrlBytes]) {
     const char* path = std::strchr(rest, '/') == nullptr ? "/" : "";
     const int n = std::snprintf(url, UrlBytes, "%s%s%s", prefix, rest, path);
     return n > 0 && n < UrlBytes;
+}
+
+namespace {
+
+// What names a web server: the scheme's length in a normalised URL, its host and its port.
+struct WebServer {
+    bool https;
+    const char* host;
+    std::size_t host_length;
+    long port;
+};
+
+// Reads a normalised URL (checked by ValidAuthorityAndPath).
+WebServer WebServerOf(const char* url) {
+    WebServer w{StartsWith(url, "https://"), std::strstr(url, "://") + 3, 0, 0};
+    const char* at = w.host;
+    if (*at == '[')
+        at = std::strchr(at, ']') + 1;
+    while (*at != '\0' && *at != ':' && *at != '/')
+        ++at;
+    w.host_length = static_cast<std::size_t>(at - w.host);
+    w.port = w.https ? 443 : 80;
+    if (*at == ':')
+        w.port = std::strtol(at + 1, nullptr, 10);
+    return w;
+}
+
+} // namespace
+
+bool SameWebServer(const char* a, const char* b) {
+    char url_a[UrlBytes];
+    char url_b[UrlBytes];
+    if (!NormaliseHttpsUrl(a, url_a) || !NormaliseHttpsUrl(b, url_b))
+        return false;
+    const WebServer x = WebServerOf(url_a);
+    const WebServer y = WebServerOf(url_b);
+    if (x.https != y.https || x.port != y.port || x.host_length != y.host_length)
+        return false;
+    for (std::size_t i = 0; i < x.host_length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(x.host[i])) !=
+            std::tolower(static_cast<unsigned char>(y.host[i])))
+            return false;
+    }
+    return true;
 }
 
 NtpMeasurement MeasureHttpDate(std::int64_t date_seconds, std::int64_t age_seconds,

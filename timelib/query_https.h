@@ -25,6 +25,11 @@ bool NormaliseHttpsUrl(const char* text, char (&url)[UrlBytes]);
 // True when text is written with the http:// or https:// scheme.
 bool HasHttpScheme(const char* text);
 
+// True when two URLs as a script writes them (see NormaliseHttpsUrl) name the same web server:
+// the same scheme, the same host in any case, and the same port as a number, 443 or 80 when
+// none is written. False when either is not a URL.
+bool SameWebServer(const char* a, const char* b);
+
 // What a response says of the server's clock against this machine's. date_seconds: the
 // second its Date names (as ParseHttpDate gives it); age_seconds: the Age a cache added (0
 // to MaxHttpAgeSeconds), or -1 for none; sent_ns and received_ns: the request leaving and

@@ -68,12 +68,18 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
 
 } // namespace
 
-int ResolveNtpServer(const ServerAddress& server, platform::NetAddress* addresses,
-                     SourceOutcome* outcome) {
-    const int count = platform::ResolveAddresses(server.host, server.port, addresses, MaxAddresses);
-    if (count == 0)
-        SetMessage(outcome, "resolve: %s does not resolve", server.host);
-    return count;
+runtime::NameLookup NtpServerLookup(const ServerAddress& server) {
+    return runtime::NameLookup{server.host, server.port, runtime::LookupKind::Any, {}, 0};
+}
+
+bool NtpServerResolved(const runtime::NameLookup& lookup, bool cancelled, SourceOutcome* outcome) {
+    if (lookup.count > 0)
+        return true;
+    if (cancelled)
+        SetMessage(outcome, "cancelled");
+    else
+        SetMessage(outcome, "resolve: %s does not resolve", lookup.host);
+    return false;
 }
 
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
@@ -161,10 +167,11 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
 SourceOutcome QueryNtpServer(const ServerAddress& server, std::int32_t timeout_ms,
                              const runtime::Cancellation* cancel) {
     SourceOutcome outcome{};
-    platform::NetAddress addresses[MaxAddresses];
+    runtime::NameLookup lookup = NtpServerLookup(server);
+    const bool cancelled = !runtime::ResolveNames(&lookup, 1, cancel);
     NtpExchange exchange;
-    const int count = ResolveNtpServer(server, addresses, &outcome);
-    if (count > 0 && StartNtpExchange(addresses, count, &exchange, &outcome))
+    if (NtpServerResolved(lookup, cancelled, &outcome) &&
+        StartNtpExchange(lookup.addresses, lookup.count, &exchange, &outcome))
         FinishNtpExchanges(&exchange, &outcome, 1, timeout_ms, cancel);
     return outcome;
 }

@@ -6,6 +6,7 @@
 
 #include "runtime/cancellation.h"
 #include "runtime/datagram.h"
+#include "runtime/name_lookup.h"
 #include "timelib/lua_api.h"
 #include "timelib/ntp_measurement.h"
 #include "timelib/server_address.h"
@@ -19,7 +20,7 @@ constexpr std::uint16_t NtpServerPort = 123;
 constexpr std::int32_t DefaultQueryTimeoutMs = 1000;
 
 // A name with many addresses is tried on its first ones only.
-constexpr int MaxAddresses = 8;
+constexpr int MaxAddresses = runtime::MaxLookupAddresses;
 
 // One request in flight.
 struct NtpExchange {
@@ -30,10 +31,12 @@ struct NtpExchange {
     std::int64_t t1_gap_ns;  // how closely the two were paired (see runtime::ReadWallAndBoot)
 };
 
-// The addresses of the server's name, in the resolver's order, at most MaxAddresses; how
-// many. 0 when it does not resolve, with the outcome's message (resolve) set.
-int ResolveNtpServer(const ServerAddress& server, platform::NetAddress* addresses,
-                     SourceOutcome* outcome);
+// What runtime::ResolveNames is given for the server: its host and port, any family.
+runtime::NameLookup NtpServerLookup(const ServerAddress& server);
+
+// True when the lookup found addresses; else sets the outcome's message: "cancelled" when the
+// lookups were cancelled, else resolve.
+bool NtpServerResolved(const runtime::NameLookup& lookup, bool cancelled, SourceOutcome* outcome);
 
 // Sends a fresh request to the first of count addresses that takes it (the next only when a
 // send fails at once). False when none did, or no random nonce could be had, with the

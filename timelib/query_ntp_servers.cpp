@@ -9,7 +9,6 @@
 #include "timelib/result_table.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,55 +60,46 @@ void ReadServerList(lua_State* L, ServerList* list) {
     }
 }
 
-// The length of a normalised URL's scheme and authority: what names the web server.
-std::size_t AuthorityLength(const char* url) {
-    const char* path = std::strchr(std::strstr(url, "://") + 3, '/');
-    return path != nullptr ? static_cast<std::size_t>(path - url) : std::strlen(url);
+// True when the two lookups share an address and port (an IPv4-mapped IPv6 address is its
+// IPv4 form): both reach the same server.
+bool ShareAnEndpoint(const runtime::NameLookup& a, const runtime::NameLookup& b) {
+    for (int x = 0; x < a.count; ++x) {
+        for (int y = 0; y < b.count; ++y) {
+            if (runtime::SameEndpoint(a.addresses[x], b.addresses[y]))
+                return true;
+        }
+    }
+    return false;
 }
 
-// The earlier source that reaches the same server as source i, or -1: an NTP server at the
-// same address and port as one already asked, or a web server of the same scheme, host and
-// port.
-int DuplicateOf(const ServerList& list, const platform::NetAddress& address,
-                const NtpExchange* exchanges, int i) {
-    char url[UrlBytes];
-    char other[UrlBytes];
-    if (list.https[i])
-        NormaliseHttpsUrl(list.texts[i], url);
+// An address as text without an IPv4-mapped IPv6 prefix.
+const char* Unmapped(const char* address) {
+    const char* prefix = "::ffff:";
+    return std::strncmp(address, prefix, 7) == 0 && std::strchr(address + 7, '.') != nullptr
+               ? address + 7
+               : address;
+}
+
+// The earlier source that reaches the same server as source i, or -1. NTP servers: one that
+// shares an address and port with i (lookups by source, unresolved ones empty). Web servers
+// before they are asked: the same scheme, host and port however written; after: the same
+// address and port reached (reached true).
+int DuplicateOf(const ServerList& list, const runtime::NameLookup* lookups,
+                const ServersOutcome& result, int i, bool reached) {
     for (int j = 0; j < i; ++j) {
-        if (list.https[i] != list.https[j])
+        if (list.https[i] != list.https[j] || result.duplicate_of[j] >= 0)
             continue;
-        if (!list.https[i] && exchanges[j].peer.socket != platform::InvalidSocket &&
-            runtime::SameEndpoint(address, exchanges[j].peer.address))
+        if (!list.https[i] && ShareAnEndpoint(lookups[i], lookups[j]))
             return j;
-        if (list.https[i] && NormaliseHttpsUrl(list.texts[j], other) &&
-            AuthorityLength(url) == AuthorityLength(other) &&
-            std::strncmp(url, other, AuthorityLength(url)) == 0)
+        if (list.https[i] && !reached && SameWebServer(list.texts[i], list.texts[j]))
+            return j;
+        const SourceOutcome& a = result.outcomes[i];
+        const SourceOutcome& b = result.outcomes[j];
+        if (list.https[i] && reached && a.port != 0 && a.port == b.port &&
+            std::strcmp(Unmapped(a.address), Unmapped(b.address)) == 0)
             return j;
     }
     return -1;
-}
-
-// Names resolved on up to this many threads at once.
-constexpr int MaxResolvers = 8;
-
-// The NTP servers' names of one call, shared out among threads.
-struct NameResolution {
-    const ServerList* list;
-    platform::NetAddress (*addresses)[MaxAddresses];
-    int* address_count;
-    SourceOutcome* outcomes;
-    std::atomic<int> next;
-};
-
-// Takes names until none is left.
-void ResolveNames(void* work) {
-    auto* r = static_cast<NameResolution*>(work);
-    for (int i = r->next++; i < r->list->count; i = r->next++) {
-        if (!r->list->https[i])
-            r->address_count[i] =
-                ResolveNtpServer(r->list->servers[i], r->addresses[i], &r->outcomes[i]);
-    }
 }
 
 // One HTTPS source asked on a thread of its own.
@@ -161,7 +151,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
         if (!list.https[i])
             continue;
         any_https = true;
-        result->duplicate_of[i] = DuplicateOf(list, platform::NetAddress{}, nullptr, i);
+        result->duplicate_of[i] = DuplicateOf(list, nullptr, *result, i, false);
         if (result->duplicate_of[i] >= 0)
             continue;
         NormaliseHttpsUrl(list.texts[i], web[i].url);
@@ -170,38 +160,39 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
         web[i].outcome = &result->outcomes[i];
         web[i].threaded = platform::StartJoinableThread(AskWebSource, &web[i], &web[i].thread);
     }
-    // Step 2: every NTP server's name, at most MaxResolvers at once, before any request goes
-    // out, so that no reply waits for the resolver; a name that does not resolve ends that
-    // source alone.
-    platform::NetAddress addresses[MaxSources][MaxAddresses];
-    int address_count[MaxSources] = {};
-    NameResolution names{&list, addresses, address_count, result->outcomes, {0}};
-    platform::ThreadHandle resolvers[MaxResolvers - 1];
-    int names_to_resolve = 0;
-    for (int i = 0; i < list.count; ++i)
-        names_to_resolve += list.https[i] ? 0 : 1;
-    // The calling thread resolves too.
-    const int helpers = std::min(names_to_resolve, MaxResolvers) - 1;
-    int started = 0;
-    while (started < helpers &&
-           platform::StartJoinableThread(ResolveNames, &names, &resolvers[started]))
-        ++started;
-    ResolveNames(&names);
-    for (int k = 0; k < started; ++k)
-        platform::JoinThread(resolvers[k]);
+    // Step 2: every NTP server's name before any request goes out, so that no reply waits
+    // for the resolver (runtime/name_lookup.h: numeric addresses at once, names on threads); a
+    // name that does not resolve ends that source alone, a cancel all of them.
+    runtime::NameLookup lookups[MaxSources];
+    runtime::NameLookup names[MaxSources];
+    int source_of[MaxSources];
+    int name_count = 0;
+    for (int i = 0; i < list.count; ++i) {
+        lookups[i] = runtime::NameLookup{"", 0, runtime::LookupKind::Any, {}, 0};
+        if (!list.https[i]) {
+            names[name_count] = NtpServerLookup(list.servers[i]);
+            source_of[name_count++] = i;
+        }
+    }
+    const bool cancelled = !runtime::ResolveNames(names, name_count, cancel);
+    for (int k = 0; k < name_count; ++k) {
+        lookups[source_of[k]] = names[k];
+        NtpServerResolved(names[k], cancelled, &result->outcomes[source_of[k]]);
+    }
     // Step 3: a request to every server not already asked, one after another at once. The
     // timeout counts from here, as for a single server.
     const std::int32_t start = runtime::ElapsedMs();
     NtpExchange exchanges[MaxSources];
     for (int i = 0; i < list.count; ++i) {
         exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
-        if (list.https[i] || address_count[i] == 0)
+        if (list.https[i] || lookups[i].count == 0)
             continue;
-        result->duplicate_of[i] = DuplicateOf(list, addresses[i][0], exchanges, i);
+        result->duplicate_of[i] = DuplicateOf(list, lookups, *result, i, false);
         if (result->duplicate_of[i] >= 0)
-            platform::AddressToText(addresses[i][0], result->outcomes[i].address);
+            platform::AddressToText(lookups[i].addresses[0], result->outcomes[i].address);
         else
-            StartNtpExchange(addresses[i], address_count[i], &exchanges[i], &result->outcomes[i]);
+            StartNtpExchange(lookups[i].addresses, lookups[i].count, &exchanges[i],
+                             &result->outcomes[i]);
     }
     // Step 4: replies as they come, under one wait, until each exchange has ended or the
     // deadline has passed; beside HTTPS sources, NTP servers get a second at most.
@@ -221,6 +212,11 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
             std::int64_t{timeout_ms} - runtime::MsBetween(start, runtime::ElapsedMs());
         web[i].timeout_ms = static_cast<std::int32_t>(left_ms > 0 ? left_ms : 0);
         AskWebSource(&web[i]);
+    }
+    // A web server reached under two names votes once too.
+    for (int i = 0; i < list.count; ++i) {
+        if (list.https[i] && result->duplicate_of[i] < 0)
+            result->duplicate_of[i] = DuplicateOf(list, lookups, *result, i, true);
     }
     // Step 6: the selection over the sources that answered, each server once.
     SourceInterval intervals[MaxSources];

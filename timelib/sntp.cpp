@@ -95,7 +95,7 @@ runtime::TimeValue NtpTimestampToTimeValue(std::uint32_t seconds, std::uint32_t 
 runtime::TimeValue SntpQuery(const char* host, std::int32_t timeout_ms,
                              const runtime::Cancellation* cancel) {
     const runtime::ConnectionHandle conn =
-        runtime::OpenClientConnection(host, NtpPort, runtime::ProtocolUdp);
+        runtime::OpenClientConnection(host, NtpPort, runtime::ProtocolUdp, -1, cancel);
     if (conn == nullptr) {
         return 0;
     }

@@ -21,6 +21,7 @@ struct SourceOutcome {
     NtpMeasurement measurement;
     std::int64_t boot_ns; // the boot clock when the reply arrived (measurement.server_ns then)
     char address[platform::AddressTextBytes]; // the address asked (and, on success, answering)
+    std::uint16_t port;                       // the port a web source reached, 0 when unknown
     char message[MessageBytes];
 };
 

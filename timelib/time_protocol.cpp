@@ -47,7 +47,7 @@ bool TimeProtocolQuery(const char* host, std::int32_t wait_limit, runtime::TimeV
     // The limit also bounds the connect, so an unreachable server cannot hold the thread.
     const std::int32_t limit = wait_limit < 1 ? 1 : wait_limit;
     const runtime::ConnectionHandle conn =
-        runtime::OpenClientConnection(host, TimePort, runtime::ProtocolTcp, limit);
+        runtime::OpenClientConnection(host, TimePort, runtime::ProtocolTcp, limit, cancel);
     if (conn == nullptr) {
         return false;
     }

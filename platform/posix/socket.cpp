@@ -220,6 +220,16 @@ int WaitWritable(SocketHandle socket, std::int32_t timeout_ms) {
     return WaitFor(socket, POLLOUT, timeout_ms);
 }
 
+int WaitWritableOrReadable(SocketHandle writable, SocketHandle readable, std::int32_t timeout_ms) {
+    pollfd p[2] = {{Fd(writable), POLLOUT, 0}, {Fd(readable), POLLIN, 0}};
+    const int n = PollUntilDeadline(p, 2, timeout_ms);
+    if (n <= 0)
+        return n < 0 ? -1 : 0;
+    if (((p[0].revents | p[1].revents) & POLLNVAL) != 0)
+        return -1;
+    return p[0].revents != 0 ? 1 : 2;
+}
+
 int SocketError(SocketHandle socket) {
     int error = 0;
     socklen_t size = sizeof error;
@@ -308,11 +318,13 @@ bool LocalPort(SocketHandle socket, std::uint16_t* port) {
     return true;
 }
 
-int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity) {
+int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity,
+                     bool numeric_only) {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
     addrinfo* list = nullptr;
     if (getaddrinfo(name, nullptr, &hints, &list) != 0)
         return 0;

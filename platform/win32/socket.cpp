@@ -102,6 +102,19 @@ int WaitWritable(SocketHandle socket, std::int32_t timeout_ms) {
     return Select(socket, true, timeout_ms);
 }
 
+int WaitWritableOrReadable(SocketHandle writable, SocketHandle readable, std::int32_t timeout_ms) {
+    fd_set ready = SetOf(writable);
+    fd_set failed = SetOf(writable);
+    fd_set woken = SetOf(readable);
+    timeval tv = MakeTimeout(timeout_ms);
+    const int n = select(0, &woken, &ready, &failed, timeout_ms < 0 ? nullptr : &tv);
+    if (n == SOCKET_ERROR)
+        return -1;
+    if (n == 0)
+        return 0;
+    return FD_ISSET(Sock(writable), &ready) || FD_ISSET(Sock(writable), &failed) ? 1 : 2;
+}
+
 int SocketError(SocketHandle socket) {
     int error = 0;
     int size = sizeof error;

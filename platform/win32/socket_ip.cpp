@@ -58,11 +58,13 @@ bool FromSockaddr(const sockaddr* sa, int size, NetAddress* out) {
 
 } // namespace
 
-int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity) {
+int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity,
+                     bool numeric_only) {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
     addrinfo* list = nullptr;
     if (getaddrinfo(name, nullptr, &hints, &list) != 0)
         return 0;
