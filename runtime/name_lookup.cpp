@@ -104,7 +104,8 @@ bool ResolveShared(NameLookup* lookups, const int* which, int count, const Cance
         e.count = 0;
         e.index = which[k];
     }
-    // The threads; without any, this thread resolves them all itself.
+    // The threads; without any, this thread resolves them all itself when nothing can cancel
+    // the call, since it would wait anyway.
     const int wanted = count < MaxLookupThreadsPerCall ? count : MaxLookupThreadsPerCall;
     int started = 0;
     while (started < wanted && TakeThreadPlace()) {
@@ -116,7 +117,13 @@ bool ResolveShared(NameLookup* lookups, const int* which, int count, const Cance
         }
         ++started;
     }
-    if (started == 0 || cancel == nullptr)
+    if (started == 0 && cancel != nullptr) {
+        for (int k = 0; k < count; ++k)
+            lookups[which[k]].count = NoLookupThread;
+        Release(shared);
+        return !CancelRequested(cancel);
+    }
+    if (cancel == nullptr)
         TakeNames(shared);
     // Until every name is resolved or the cancel comes.
     const platform::SocketHandle wake[2] = {

@@ -58,7 +58,7 @@ bool ResolveFirst(const char* name, std::uint32_t* address, const Cancellation* 
     if (cancel == nullptr)
         return platform::ResolveFirstAddress(name, address);
     NameLookup lookup{name, 0, LookupKind::FirstIpv4, {}, 0};
-    if (!ResolveNames(&lookup, 1, cancel) || lookup.count == 0)
+    if (!ResolveNames(&lookup, 1, cancel) || lookup.count <= 0)
         return false;
     std::memcpy(address, lookup.addresses[0].bytes, 4);
     return true;

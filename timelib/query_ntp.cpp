@@ -77,6 +77,8 @@ bool NtpServerResolved(const runtime::NameLookup& lookup, bool cancelled, Source
         return true;
     if (cancelled)
         SetMessage(outcome, "cancelled");
+    else if (lookup.count == runtime::NoLookupThread)
+        SetMessage(outcome, "resolve: too many name lookups still run to look up %s", lookup.host);
     else
         SetMessage(outcome, "resolve: %s does not resolve", lookup.host);
     return false;

@@ -185,7 +185,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     NtpExchange exchanges[MaxSources];
     for (int i = 0; i < list.count; ++i) {
         exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
-        if (list.https[i] || lookups[i].count == 0)
+        if (list.https[i] || lookups[i].count <= 0)
             continue;
         result->duplicate_of[i] = DuplicateOf(list, lookups, *result, i, false);
         if (result->duplicate_of[i] >= 0)

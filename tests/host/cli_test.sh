@@ -4,6 +4,7 @@
 #   cli:    everything the host checks itself (usage, plug-in file, exports, scripts, Lua)
 #   plugin: the identity commands against the real plug-in
 #   query:  `query` against chronyd and the NTP lab (scripts/servers.sh start)
+#   exit:   a script that exits while queries wait in the background, 20 times
 # EMULATOR is empty for native builds, else the program that runs HOST (wine).
 set -uo pipefail
 
@@ -140,8 +141,32 @@ query_cases() {
         --plugin "$plugin" query 127.0.0.1 127.0.0.1:12301 127.0.0.1:12309
 }
 
+# The process exits at once and cleanly while its queries wait on silent servers: nothing a
+# query's thread uses is freed under it (a sanitizer would say so), and nothing holds the exit.
+exit_cases() {
+    local code out rc
+    code='Rizi.Start(Rizi.RetrieveNTPTime, "127.0.0.254", 5000)
+          Rizi.Start(Rizi.QueryNTP, "127.0.0.254", 5000)
+          Rizi.Start(Rizi.RetrieveTSTime, "192.0.2.1", 5000)
+          Rizi.QueryNTP("127.0.0.254", 20) -- the threads are in their waits
+          print("exiting") os.exit(0)'
+    for run in $(seq 20); do
+        # shellcheck disable=SC2086
+        out=$(timeout 4 $emulator "$host" --plugin "$plugin" -e "$code" 2>&1 </dev/null)
+        rc=$?
+        if [[ $rc == 0 && $out == *exiting* && $out != *Sanitizer* ]]; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            echo "not ok: exit $run with queries running: status $rc"
+            sed 's/^/    /' <<<"$out"
+        fi
+    done
+}
+
 case $group in
 cli) cli_cases ;;
+exit) exit_cases ;;
 plugin) plugin_cases ;;
 query) query_cases ;;
 *)

@@ -24,14 +24,21 @@ local cases = {
     { lab(1, 11, 9, 14, 10), "aadad", 3, "three honest, two liars" },
     { table.concat(lab(1, 11, 8, 14, 9), ", "), "aafad", 3, "a silent server, as a string" },
     { lab(1, 12, 11), "aaa", 3, "one holding its answer 50 ms" },
-    -- One server under two names, or twice under one, votes once.
-    { { "127.0.0.1:12301", "localhost:12301", "127.0.0.1:12301" }, "a==", 1, "one server thrice" },
-    { lab(1, 11, 9, 9), "aad=", 2, "a liar listed twice" },
+    -- One server under two names, twice under one, or as an IPv4-mapped address, votes once;
+    -- the fifth entry: each duplicate's duplicateOf.
+    { { "127.0.0.1:12301", "localhost:12301", "127.0.0.1:12301" }, "a==", 1, "one server thrice",
+        "11" },
+    { lab(1, 11, 9, 9), "aad=", 2, "a liar listed twice", "3" },
+    { { "127.0.0.1:12311", "127.0.0.1:12301", "[::ffff:127.0.0.1]:12301" }, "aa=", 2,
+        "an IPv4-mapped address", "2" },
 }
 for _, case in ipairs(cases) do
     local r, message = check.least_delay(Rizi.QueryNTPServers, case[1], 300)
     if check.truthy(r, case[4] .. ": " .. tostring(message)) then
         check.equal(verdicts(r), case[2], case[4] .. ": verdicts")
+        local of = {}
+        for _, source in ipairs(r.sources) do of[#of + 1] = source.duplicateOf end
+        check.equal(table.concat(of), case[5] or "", case[4] .. ": duplicateOf")
         check.equal(r.agree, case[3], case[4] .. ": agree")
         check.equal(r.asked, #case[2], case[4] .. ": asked")
         check.equal(r.answered, #case[2]:gsub("[f=]", ""), case[4] .. ": answered")

@@ -77,11 +77,31 @@ for _, f in ipairs({ print, Rizi.Now, Rizi.GetTimezoneName, 42 }) do
     check.raises(function() return Rizi.Start(f) end, "bad argument #1", "Start(" .. tostring(f) .. ")")
 end
 
+-- Any number of further arguments is ignored, as by the direct call, in a coroutine too.
+local extra = {}
+for i = 1, 200 do extra[i] = i end
+local co = coroutine.create(function()
+    return Rizi.Start(Rizi.QueryNTP, silent, 100, unpack(extra)):Wait()
+end)
+local resumed, r200, why200 = coroutine.resume(co)
+check.equal(resumed, true, "200 more arguments in a coroutine: " .. tostring(r200))
+check.equal(why200, "timeout: no valid reply from 127.0.0.1 within 100 ms", "200 more arguments")
+
+-- A wait longer than the query returns its end, not pending.
+q = Rizi.Start(Rizi.QueryNTP, silent, 100)
+check.equal(select(2, q:Wait(2000)), "timeout: no valid reply from 127.0.0.1 within 100 ms",
+    "Wait(ms) past the end")
+
+-- The objects' metatable (their __gc among it) is not the script's to change.
+check.equal(getmetatable(q), false, "metatable hidden")
+
 -- Cancel: at once, and for good; a query that has ended keeps its answer.
 q = Rizi.Start(Rizi.QueryNTPServers, { silent, "127.0.0.1:12301" }, 5000)
 q:Cancel()
 check.equal(select(2, q:Result()), "cancelled", "cancelled")
 check.equal(select(2, q:Wait()), "cancelled", "cancelled, waited for")
+Rizi.QueryNTP(silent, 100) -- its thread has ended by now
+check.equal(select(2, q:Result()), "cancelled", "cancelled, after its thread ended")
 q = Rizi.Start(Rizi.QueryNTP, "127.0.0.1")
 check.truthy(q:Wait(), "ended")
 q:Cancel()

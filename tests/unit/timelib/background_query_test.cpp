@@ -57,6 +57,37 @@ TEST(Start, CancelCollectionAndCloseEndTheQueryAndCloseItsSockets) {
     }
 }
 
+TEST(Start, AnEndedQueryHoldsNoDescriptorAndLuaCountsItsAnswer) {
+    // The collector stopped: only the queries themselves can let go of their wake-ups, and
+    // Lua's own count grows by each answer it keeps.
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    timelib::RegisterActions(L);
+    ASSERT_EQ(luaL_dostring(L, "collectgarbage('stop')"), 0);
+    const int before = test_support::CountOpenDescriptors();
+    const int kb_before = lua_gc(L, LUA_GCCOUNT, 0);
+    ASSERT_EQ(luaL_dostring(L, "for i = 1, 2000 do\n"
+                               "  local q = Rizi.Start(Rizi.RetrieveTSTime, '127.0.0.9')\n"
+                               "  assert(q:Wait() == nil)\n"
+                               "end"),
+              0)
+        << lua_tostring(L, -1);
+    // Ended queries nobody has looked at yet hold nothing either.
+    ASSERT_EQ(luaL_dostring(L, "kept = {}\n"
+                               "for i = 1, 10 do kept[i] = Rizi.Start(Rizi.RetrieveTSTime, "
+                               "'127.0.0.9') end"),
+              0);
+    EXPECT_TRUE(AllEnded());
+    if (before >= 0) {
+        EXPECT_EQ(test_support::CountOpenDescriptors(), before);
+    }
+    // Each uncollected object holds its answer (with the server's text, a kilobyte) where Lua
+    // counts it, so a running collector keeps pace with them.
+    EXPECT_GT(lua_gc(L, LUA_GCCOUNT, 0) - kb_before, 1000);
+    EXPECT_TRUE(AllEnded());
+    lua_close(L);
+}
+
 TEST(Start, CancelEndsTheOriginalRetrievalsToo) {
     // Nothing answers SNTP on 127.0.0.254: the retrieval polls until its 10 s are up, or
     // until it sees the cancel at its next 1 ms poll.

@@ -44,3 +44,30 @@ TEST(QueryNtpServers, AsksItsWebSourcesAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SameWebServer, SchemeHostInAnyCaseAndPortAsANumber) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"http://localhost:18080/", "http://LOCALHOST:18080/", true},
+        {"http://localhost:18080/", "http://localhost:018080/a", true},
+        {"https://example.net/", "example.net", true},
+        {"https://example.net/", "https://example.net:443/", true},
+        {"http://example.net/", "http://example.net:80/", true},
+        {"http://[::1]:80/", "http://[::1]/", true},
+        {"http://example.net/", "https://example.net/", false},
+        {"https://example.net:8443/", "https://example.net/", false},
+        {"http://example.net:80/", "https://example.net:80/", false},
+        {"https://example.net/", "https://example.ne/", false},
+        {"http://localhost:18080/", "http://127.0.0.1:18080/", false}, // told apart once reached
+        {"ftp://example.net/", "ftp://example.net/", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(timelib::SameWebServer(c.a, c.b), c.same) << c.a << " " << c.b;
+}
+
+} // namespace
