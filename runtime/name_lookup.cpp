@@ -1,6 +1,7 @@
 #include "runtime/name_lookup.h"
 
 #include "platform/thread.h"
+#include "runtime/clock.h"
 
 #include <atomic>
 #include <cstring>
@@ -131,7 +132,7 @@ bool ResolveShared(NameLookup* lookups, const int* which, int count, const Cance
     const int watched = wake[1] != platform::InvalidSocket ? 2 : 1;
     while (shared->left.load(std::memory_order_acquire) > 0 && !CancelRequested(cancel)) {
         if (platform::WaitAnyReadable(wake, watched, 1000) < 0)
-            platform::WaitAnyReadable(wake, 0, 1); // no busy loop on a failing wait
+            SleepMs(1); // no busy loop on a failing wait
     }
     const bool cancelled = shared->left.load(std::memory_order_acquire) > 0;
     if (!cancelled) {
