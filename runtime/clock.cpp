@@ -16,6 +16,9 @@ std::atomic<std::int64_t> ticks_per_ms{0};
 // Set by the first sleep or wait, which raises the timer resolution; never lowered again.
 std::atomic<bool> resolution_raised{false};
 
+// The wall clock's resolution in nanoseconds once measured; 0 while unknown.
+std::atomic<std::int64_t> measured_ns{0};
+
 } // namespace
 
 // Only the thread that sets the flag asks; the others need not wait for it.
@@ -69,7 +72,6 @@ bool ReadWallAndBoot(std::int64_t* wall_ns, std::int64_t* boot_ns, std::int64_t*
 }
 
 double WallClockResolution() {
-    static std::atomic<std::int64_t> measured_ns{0};
     std::int64_t step = measured_ns.load(std::memory_order_relaxed);
     if (step > 0)
         return static_cast<double>(step) / 1e9;
@@ -98,6 +100,7 @@ void SleepMs(std::int32_t milliseconds) {
 void ResetClockForTesting() {
     ticks_per_ms.store(0);
     resolution_raised.store(false);
+    measured_ns.store(0);
 }
 
 } // namespace runtime

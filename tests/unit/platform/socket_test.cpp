@@ -1,5 +1,6 @@
 // The resolver from several threads at once: each thread must get its own name's address,
-// never another thread's. On POSIX also the socket wait under a stream of signals.
+// never another thread's. On POSIX also the socket wait under signals: a stream of them, and
+// one late in the wait.
 #include "platform/socket.h"
 
 #include <atomic>
@@ -172,6 +173,39 @@ TEST(WaitReadable, BothWaitsEndOnTimeUnderAStreamOfSignals) {
         // About 50 ms; the bound leaves room for a busy machine.
         EXPECT_LT(waited, std::chrono::milliseconds(500)) << w.what;
     }
+    platform::CloseSocket(silent);
+    sigaction(SIGWINCH, &previous, nullptr);
+}
+
+TEST(WaitReadable, OneLateSignalDoesNotStartTheWaitAgain) {
+    // One signal 200 ms into a 250 ms wait: the wait resumes for the 50 ms that are left.
+    // Starting the whole timeout again would end it at 450 ms.
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGWINCH, &action, &previous), 0);
+    const platform::SocketHandle silent = platform::OpenSocket(platform::SocketType::Datagram);
+    ASSERT_NE(silent, platform::InvalidSocket);
+    ASSERT_TRUE(platform::Bind(silent, platform::InetAddr("127.0.0.1"), 0));
+
+    signals_seen = 0;
+    const pthread_t waiter = pthread_self();
+    std::thread timer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pthread_kill(waiter, SIGWINCH);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int result = platform::WaitReadable(silent, 250);
+    const auto waited_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    timer.join();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(signals_seen.load(), 1);
+    EXPECT_GE(waited_ms, 250);
+    EXPECT_LT(waited_ms, 400);
     platform::CloseSocket(silent);
     sigaction(SIGWINCH, &previous, nullptr);
 }

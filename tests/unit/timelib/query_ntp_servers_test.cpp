@@ -1,14 +1,17 @@
 // Rizi.QueryNTPServers asks its web sources at once: two web servers on loopback that each
 // hold their answer 300 ms both answer within a 500 ms timeout, where asking them in turn
-// would leave the second 200 ms.
+// would leave the second 200 ms. The verdict's time is carried from the best source's reply.
+#include "platform/precise_time.h"
 #include "platform/socket.h"
 #include "tests/support/loopback_peer.h"
 #include "timelib/query_ntp_servers.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -41,6 +44,57 @@ TEST(QueryNtpServers, AsksItsWebSourcesAtOnce) {
     EXPECT_TRUE(result->outcomes[1].ok) << result->outcomes[1].message;
     EXPECT_EQ(result->answered, 2);
     delete result;
+}
+
+// The wall clock as an NTP timestamp, written at reply[at].
+void PutNow(test_support::PeerBytes* reply, std::size_t at) {
+    std::int64_t now_ns = 0;
+    platform::precise_time_ops.real_time_ns(&now_ns);
+    const timelib::NtpTimestamp now = timelib::NtpTimestampOf(now_ns);
+    for (std::size_t i = 0; i < 8; ++i)
+        (*reply)[at + i] = static_cast<std::uint8_t>(now >> (56 - 8 * i));
+}
+
+// An NTP server whose clock is this machine's: answers one request after holding it hold_ms,
+// its receive and transmit times true. root_dispersion in 1/65536 s.
+void AnswerNtp(test_support::LoopbackUdpPeer* peer, int hold_ms, std::uint8_t root_dispersion) {
+    test_support::PeerBytes request;
+    if (!peer->Receive(&request, 2000) || request.size() != 48)
+        return;
+    test_support::PeerBytes reply(48, 0);
+    reply[0] = (4 << 3) | 4;
+    reply[1] = 2;
+    reply[3] = 0xEC; // precision 2^-20 s
+    reply[11] = root_dispersion;
+    std::memcpy(&reply[24], &request[40], 8);
+    PutNow(&reply, 32);
+    std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms));
+    PutNow(&reply, 40);
+    peer->SendToClient(reply);
+}
+
+TEST(QueryNtpServers, TheVerdictsTimeIsCarriedFromTheBestReply) {
+    // Both servers agree; the first answers at once with the narrower interval (the best), the
+    // last 50 ms later. The verdict's time is the best reply's arrival carried to the end of
+    // the call by the boot clock: the wall clock then. The later reply's arrival carried by
+    // the best one's boot reading would make it 50 ms late.
+    ASSERT_TRUE(platform::SocketStartup());
+    test_support::LoopbackUdpPeer prompt, held;
+    ASSERT_TRUE(prompt.Ok() && held.Ok());
+    std::thread a(AnswerNtp, &prompt, 0, 0), b(AnswerNtp, &held, 50, 200);
+    timelib::ServerList list;
+    const std::string text =
+        "127.0.0.1:" + std::to_string(prompt.Port()) + " 127.0.0.1:" + std::to_string(held.Port());
+    ASSERT_TRUE(timelib::SplitServerList(text.c_str(), &list));
+    const auto result = std::make_unique<timelib::ServersOutcome>();
+    timelib::QueryNtpServers(list, 1000, result.get());
+    std::int64_t end_ns = 0;
+    platform::precise_time_ops.real_time_ns(&end_ns);
+    a.join();
+    b.join();
+    ASSERT_TRUE(result->ok) << result->message;
+    EXPECT_EQ(result->best, 0);
+    EXPECT_NEAR(static_cast<double>(result->time_ns - end_ns) / 1e6, 0, 5); // ms
 }
 
 } // namespace

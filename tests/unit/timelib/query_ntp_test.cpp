@@ -6,11 +6,13 @@
 #include "platform/precise_time.h"
 #include "platform/random.h"
 #include "platform/socket.h"
+#include "runtime/clock_testing.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/scoped_ops.h"
 #include "tests/support/test_system.h"
 #include "timelib/query_ntp.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -123,6 +125,55 @@ TEST(QueryNtpServer, TheRootDistanceCountsHowCloselyT1WasPaired) {
     // Beyond half the delay, at least half the 1 ms the pairing may be off.
     const timelib::NtpMeasurement& m = outcome.measurement;
     EXPECT_GE(m.root_distance - m.delay / 2, 0.0005);
+}
+
+// A wall clock in steps of 15.625 ms (64 a second, as Windows keeps it without the precise
+// call) that moves on 1 us at every reading, so a step comes after a known number of
+// readings however fast they are.
+std::atomic<std::int64_t> coarse_readings{0};
+
+bool CoarseWall(std::int64_t* ns) {
+    constexpr std::int64_t StepNs = 15625000;
+    const std::int64_t now = 1800000000000000000 + ++coarse_readings * 1000;
+    *ns = now - now % StepNs;
+    return true;
+}
+
+// Puts the given wall clock in place until the scope ends; its resolution is measured again
+// on it, and on the real clock afterwards.
+class WallClockScope {
+  public:
+    explicit WallClockScope(bool (*wall)(std::int64_t*)) : saved_(platform::precise_time_ops) {
+        platform::precise_time_ops.real_time_ns = wall;
+        runtime::ResetClockForTesting();
+    }
+    ~WallClockScope() {
+        platform::precise_time_ops = saved_;
+        runtime::ResetClockForTesting();
+    }
+    WallClockScope(const WallClockScope&) = delete;
+    WallClockScope& operator=(const WallClockScope&) = delete;
+
+  private:
+    platform::PreciseTimeOps saved_;
+};
+
+TEST(QueryNtpServer, TheRootDistanceCountsTheWallClocksResolution) {
+    ASSERT_TRUE(platform::SocketStartup());
+    test_support::LoopbackUdpPeer peer;
+    ASSERT_TRUE(peer.Ok());
+    const WallClockScope coarse(CoarseWall);
+    std::thread server([&] {
+        PeerBytes request;
+        if (peer.Receive(&request, 2000))
+            peer.SendToClient(AnswerTo(request));
+    });
+    const timelib::SourceOutcome outcome = timelib::QueryNtpServer(Loopback(peer), 2000);
+    server.join();
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    // Beyond half the delay, at least the one step T1 may lie behind the truth.
+    const timelib::NtpMeasurement& m = outcome.measurement;
+    EXPECT_GE(m.root_distance - m.delay / 2, 0.015625);
 }
 
 #if !defined(_WIN32)
