@@ -24,6 +24,7 @@ local cases = {
     { lab(1, 11, 9, 14, 10), "aadad", 3, "three honest, two liars" },
     { table.concat(lab(1, 11, 8, 14, 9), ", "), "aafad", 3, "a silent server, as a string" },
     { lab(1, 12, 11), "aaa", 3, "one holding its answer 50 ms" },
+    { { "localhost:12301", "localhost:12311" }, "aa", 2, "two names, resolved at once" },
     -- One server under two names, twice under one, or as an IPv4-mapped address, votes once;
     -- the fifth entry: each duplicate's duplicateOf.
     { { "127.0.0.1:12301", "localhost:12301", "127.0.0.1:12301" }, "a==", 1, "one server thrice",
