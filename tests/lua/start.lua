@@ -36,6 +36,10 @@ local same = {
     { Rizi.RetrieveNTPTime, { "127.0.0.1", 500 }, "table" },
     { Rizi.RetrieveTSTime, { "127.0.0.1" }, "table" },
     { Rizi.RetrieveTSTime, { "no-such-host.invalid" }, "nil" },
+    -- Names looked up on a thread of their own: the first IPv4 address for the original
+    -- retrievals, IPv6 too for the new functions.
+    { Rizi.RetrieveNTPTime, { "localhost", 500 }, "table" },
+    { Rizi.QueryNTP, { "ip6-localhost", 100 }, "nil" },
     { Rizi.QueryNTPServers, { "127.0.0.1 127.0.0.1:12301 127.0.0.1:12311" }, "table" },
     { Rizi.QueryHTTPS, { "http://no-such-host.invalid/", 500 }, "nil" },
 }
