@@ -89,7 +89,7 @@ bool HeaderValue(const char* line, std::size_t length, const char* name, const c
 }
 
 // Each header line of the answer. A status line starts a new answer (after an interim
-// 1xx one), whose Date and Age alone count.
+// 1xx one), whose Date and Age alone count: what came before is forgotten, lines counted too.
 std::size_t HeaderLine(char* line, std::size_t size, std::size_t count, void* context) {
     auto* out = static_cast<HttpExchange*>(context);
     const std::size_t length = size * count;
@@ -98,12 +98,12 @@ std::size_t HeaderLine(char* line, std::size_t size, std::size_t count, void* co
     if (length >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
         out->date[0] = '\0';
         out->age[0] = '\0';
-        out->has_age = false;
+        out->date_lines = 0;
+        out->age_lines = 0;
     } else if (HeaderValue(line, length, "date:", &value, &value_length)) {
-        AddHeaderValue(out->date, sizeof out->date, value, value_length);
+        AddHeaderValue(out->date, sizeof out->date, &out->date_lines, value, value_length);
     } else if (HeaderValue(line, length, "age:", &value, &value_length)) {
-        out->has_age = true;
-        AddHeaderValue(out->age, sizeof out->age, value, value_length);
+        AddHeaderValue(out->age, sizeof out->age, &out->age_lines, value, value_length);
     }
     return length;
 }

@@ -162,11 +162,11 @@ void RemoteAddress(HINTERNET request, HttpExchange* out) {
         out->address[0] = '\0';
 }
 
-// Every line of one header (WINHTTP_QUERY_DATE, WINHTTP_QUERY_AGE) joined into field by
-// AddHeaderValue; false when none came. HTTP values are ASCII; any other character becomes
-// one that no date or age has.
-bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
-    bool found = false;
+// Every line of one header (WINHTTP_QUERY_DATE, WINHTTP_QUERY_AGE), empty ones too, joined
+// into field and counted in *lines by AddHeaderValue. HTTP values are ASCII; any other
+// character becomes one that no date or age has.
+void QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size,
+                 std::int32_t* lines) {
     DWORD index = 0;
     for (int line = 0; line < 8; ++line) {
         wchar_t value[128];
@@ -175,8 +175,7 @@ bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
                                  &index)) {
             if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
                 const char* long_value = "(a value too long to read)";
-                AddHeaderValue(field, size, long_value, std::strlen(long_value));
-                found = true;
+                AddHeaderValue(field, size, lines, long_value, std::strlen(long_value));
             }
             break;
         }
@@ -184,10 +183,8 @@ bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
         std::size_t n = 0;
         for (; n < bytes / sizeof(wchar_t) && n < sizeof text && value[n] != 0; ++n)
             text[n] = value[n] < 0x80 ? static_cast<char>(value[n]) : '?';
-        AddHeaderValue(field, size, text, n);
-        found = true;
+        AddHeaderValue(field, size, lines, text, n);
     }
-    return found;
 }
 
 // The answer to this request is the one WinHTTP hands over, a redirect too: the exchange is
@@ -283,8 +280,8 @@ void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Http
     DWORD size = sizeof status;
     WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    QueryHeader(request.Get(), WINHTTP_QUERY_DATE, out->date, sizeof out->date);
-    out->has_age = QueryHeader(request.Get(), WINHTTP_QUERY_AGE, out->age, sizeof out->age);
+    QueryHeader(request.Get(), WINHTTP_QUERY_DATE, out->date, sizeof out->date, &out->date_lines);
+    QueryHeader(request.Get(), WINHTTP_QUERY_AGE, out->age, sizeof out->age, &out->age_lines);
     RemoteAddress(request.Get(), out);
     out->status = static_cast<std::int32_t>(status);
     // Without the callback's instants, the whole call stands for the exchange: wider, never
