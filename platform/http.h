@@ -38,7 +38,10 @@ struct HttpExchange {
     // arrived. No redirect is followed, so both belong to the answer whose headers these are.
     std::int64_t sent_boot_ns;
     std::int64_t received_boot_ns;
-    char address[64]; // the address connected to, as text; "" when unknown
+    // The numeric address and the port connected to (a proxy's when one is used); "" and 0
+    // when unknown.
+    char address[64];
+    std::uint16_t port;
 };
 
 // Adds one header line's value (length bytes at value, blanks already trimmed) to field, a

@@ -146,6 +146,7 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms,
                                       cancelled);
     }
     std::snprintf(outcome.address, sizeof outcome.address, "%s", exchange.address);
+    outcome.port = exchange.port;
     if (exchange.failure != platform::HttpFailure::None) {
         if (exchange.failure == platform::HttpFailure::Cancelled)
             SetMessage(&outcome, "cancelled");

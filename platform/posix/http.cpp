@@ -211,10 +211,15 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
 
     long status = 0;
     char* address = nullptr;
+    long port = 0;
     if (curl.getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
         status = 0;
+    // The address and port reached (a proxy's, when one was used), numeric as libcurl keeps
+    // them.
     if (curl.getinfo(handle, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address != nullptr)
         std::snprintf(out->address, sizeof out->address, "%s", address);
+    if (curl.getinfo(handle, CURLINFO_PRIMARY_PORT, &port) == CURLE_OK && port > 0 && port <= 65535)
+        out->port = static_cast<std::uint16_t>(port);
     out->status = static_cast<std::int32_t>(status);
     const std::int64_t transfer_ns = end_ns > start_ns ? end_ns - start_ns : 0;
     std::int64_t sent_ns = 0;

@@ -148,7 +148,7 @@ void Fail(DWORD error, const Progress& progress, int limit_ms, HttpExchange* out
                   static_cast<unsigned long>(error));
 }
 
-// The remote address of the request's connection, as text.
+// The remote address of the request's connection, in numbers: the address as text, its port.
 void RemoteAddress(HINTERNET request, HttpExchange* out) {
     WINHTTP_CONNECTION_INFO info;
     DWORD size = sizeof info;
@@ -157,8 +157,12 @@ void RemoteAddress(HINTERNET request, HttpExchange* out) {
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &size))
         return;
     const auto* sa = reinterpret_cast<const sockaddr*>(&info.RemoteAddress);
-    const int length = sa->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-    if (getnameinfo(sa, length, out->address, sizeof out->address, nullptr, 0, NI_NUMERICHOST) != 0)
+    const bool v6 = sa->sa_family == AF_INET6;
+    const int length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (getnameinfo(sa, length, out->address, sizeof out->address, nullptr, 0, NI_NUMERICHOST) == 0)
+        out->port = ntohs(v6 ? reinterpret_cast<const sockaddr_in6*>(sa)->sin6_port
+                             : reinterpret_cast<const sockaddr_in*>(sa)->sin_port);
+    else
         out->address[0] = '\0';
 }
 

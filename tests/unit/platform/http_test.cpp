@@ -1,5 +1,6 @@
 // How both HTTP stacks read an answer: a header's lines joined and counted, a value too long cut
-// so that it can never read as a shorter valid one, the final answer's Date and Age alone.
+// so that it can never read as a shorter valid one, the final answer's Date and Age alone, the
+// server reached.
 #include "platform/http.h"
 #include "tests/support/loopback_peer.h"
 
@@ -51,7 +52,7 @@ TEST(AddHeaderValue, JoinsLinesAndMarksWhatIsCut) {
     }
 }
 
-TEST(HttpDateRequest, ReadsTheFinalAnswersDateAndAge) {
+TEST(HttpDateRequest, ReadsTheFinalAnswersDateAndAgeAndWhoAnswered) {
     const std::string date = "Date: Mon, 07 Nov 1994 08:49:37 GMT\r\n";
     const std::string interim = "Date: Sun, 06 Nov 1994 08:49:37 GMT\r\nAge: 5\r\n\r\n";
     const struct {
@@ -76,6 +77,8 @@ TEST(HttpDateRequest, ReadsTheFinalAnswersDateAndAge) {
         EXPECT_STREQ(out.date, c.date) << c.answer;
         EXPECT_EQ(out.date_lines, c.date[0] != '\0' ? 1 : 0) << c.answer;
         EXPECT_EQ(out.age_lines, c.age_lines) << c.answer;
+        EXPECT_STREQ(out.address, "127.0.0.1");
+        EXPECT_EQ(out.port, server.Port());
     }
 }
 

@@ -1,6 +1,6 @@
 // The Date header's three forms and what is not a date, the Age header, the offset a Date
-// gives against an exchange; the URLs QueryHTTPS accepts; each header read once, from a
-// web server on loopback.
+// gives against an exchange; the URLs QueryHTTPS accepts; each header read once, and the
+// server reached, from a web server on loopback.
 #include "tests/support/loopback_peer.h"
 #include "timelib/http_date.h"
 #include "timelib/query_https.h"
@@ -164,7 +164,7 @@ TEST(NormaliseHttpsUrl, BareHostsBecomeHttpsAndOtherSchemesAreRefused) {
 }
 
 // Two lines of Date or Age say two things, whatever either holds: neither is taken.
-TEST(QueryHttpsSource, TakesEachHeaderOnce) {
+TEST(QueryHttpsSource, TakesEachHeaderOnceAndTheServerReached) {
     const std::string date = "Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n";
     const struct {
         std::string headers;
@@ -186,6 +186,8 @@ TEST(QueryHttpsSource, TakesEachHeaderOnce) {
         serve.join();
         EXPECT_EQ(o.ok, c.ok) << c.headers << o.message;
         EXPECT_EQ(std::string(o.message).substr(0, 5), c.ok ? "" : "http:") << c.headers;
+        EXPECT_STREQ(o.address, "127.0.0.1");
+        EXPECT_EQ(o.port, server.Port());
     }
 }
 
