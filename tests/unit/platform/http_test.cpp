@@ -1,9 +1,11 @@
 // How both HTTP stacks read an answer: a header's lines joined and counted, a value too long cut
 // so that it can never read as a shorter valid one, the final answer's Date and Age alone, the
-// server reached.
+// server reached; a cancel that ends a held request.
 #include "platform/http.h"
 #include "tests/support/loopback_peer.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -80,6 +82,27 @@ TEST(HttpDateRequest, ReadsTheFinalAnswersDateAndAgeAndWhoAnswered) {
         EXPECT_STREQ(out.address, "127.0.0.1");
         EXPECT_EQ(out.port, server.Port());
     }
+}
+
+TEST(HttpDateRequest, AHeldRequestEndsSoonAtACancel) {
+    ASSERT_TRUE(platform::SocketStartup());
+    test_support::LoopbackTcpListener server;
+    // The server holds its answer longer than the request's 3 s; a cancel while it waits must
+    // end the request within about a second (libcurl looks at the flag once a second).
+    std::thread serve([&] { server.ServeOne({}, 3000, 3100); });
+    std::atomic<bool> cancelled{false};
+    std::thread cancel([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancelled = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    platform::HttpExchange out;
+    platform::HttpDateRequest(UrlOf(server).c_str(), true, 3000, &out, &cancelled);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    cancel.join();
+    serve.join();
+    EXPECT_EQ(out.failure, platform::HttpFailure::Cancelled) << out.detail;
+    EXPECT_LT(spent, std::chrono::milliseconds(2500));
 }
 
 } // namespace
