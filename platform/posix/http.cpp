@@ -9,6 +9,7 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 #include <strings.h>
+#include <sys/socket.h>
 
 namespace platform {
 namespace {
@@ -108,6 +109,12 @@ std::size_t HeaderLine(char* line, std::size_t size, std::size_t count, void* co
     return length;
 }
 
+// libcurl's sockets, opened close-on-exec in the same call: a program that the host starts
+// while a query runs (os.execute) must not inherit, and so keep open, its connection.
+curl_socket_t OpenCloseOnExec(void*, curlsocktype, curl_sockaddr* address) {
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 // The body is not wanted: refusing its first bytes ends the transfer.
 std::size_t RefuseBody(char*, std::size_t, std::size_t, void*) {
     return 0;
@@ -195,6 +202,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     curl.setopt(handle, CURLOPT_HEADERDATA, out);
     curl.setopt(handle, CURLOPT_WRITEFUNCTION, RefuseBody);
     curl.setopt(handle, CURLOPT_ERRORBUFFER, error);
+    curl.setopt(handle, CURLOPT_OPENSOCKETFUNCTION, OpenCloseOnExec);
     if (cancelled != nullptr) {
         curl.setopt(handle, CURLOPT_XFERINFOFUNCTION, Progress);
         curl.setopt(handle, CURLOPT_XFERINFODATA, cancelled);

@@ -1,6 +1,7 @@
 // How both HTTP stacks read an answer: a header's lines joined and counted, a value too long cut
 // so that it can never read as a shorter valid one, the final answer's Date and Age alone, the
-// server reached; a cancel that ends a held request.
+// server reached; a cancel that ends a held request. On POSIX also: the connection kept from
+// programs started meanwhile.
 #include "platform/http.h"
 #include "tests/support/loopback_peer.h"
 
@@ -10,6 +11,10 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
+
+#if !defined(_WIN32)
+#include "tests/support/test_system.h"
+#endif
 
 namespace {
 
@@ -84,7 +89,7 @@ TEST(HttpDateRequest, ReadsTheFinalAnswersDateAndAgeAndWhoAnswered) {
     }
 }
 
-TEST(HttpDateRequest, AHeldRequestEndsSoonAtACancel) {
+TEST(HttpDateRequest, AHeldRequestIsNotInheritedAndEndsSoonAtACancel) {
     ASSERT_TRUE(platform::SocketStartup());
     test_support::LoopbackTcpListener server;
     // The server holds its answer longer than the request's 3 s; a cancel while it waits must
@@ -92,6 +97,16 @@ TEST(HttpDateRequest, AHeldRequestEndsSoonAtACancel) {
     std::thread serve([&] { server.ServeOne({}, 3000, 3100); });
     std::atomic<bool> cancelled{false};
     std::thread cancel([&] {
+#if !defined(_WIN32)
+        // A program the host starts now (os.execute) must not inherit the connection.
+        test_support::PeerDescriptors held{0, 0};
+        for (int poll = 0; poll < 200 && held.connected == 0; ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            held = test_support::DescriptorsConnectedTo(server.Port());
+        }
+        EXPECT_EQ(held.connected, 1);
+        EXPECT_EQ(held.inherited, 0);
+#endif
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         cancelled = true;
     });
