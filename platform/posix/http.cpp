@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include "platform/posix/http_testing.h"
 #include "platform/precise_time.h"
 
 // The header gives the types and constants; libcurl itself comes from dlopen, never the link.
@@ -148,22 +149,37 @@ HttpFailure FailureOf(CURLcode code) {
     }
 }
 
-// Seconds from the transfer's start to one of its moments, in ns: the microseconds of
-// whole_info, or where this libcurl lacks it (before 7.61) the seconds of fraction_info.
-bool TransferTime(const Curl& curl, CURL* handle, CURLINFO whole_info, CURLINFO fraction_info,
-                  std::int64_t* ns) {
-    curl_off_t us = 0;
-    if (curl.getinfo(handle, whole_info, &us) == CURLE_OK && us >= 0 && us < MaxTransferUs) {
-        *ns = static_cast<std::int64_t>(us) * 1000;
+// Nanoseconds from the transfer's start to the request leaving (first_byte false) or the
+// answer's first byte: libcurl's microseconds, or where this libcurl lacks them (before 7.61)
+// its seconds.
+bool TransferTime(void* handle, bool first_byte, std::int64_t* ns) {
+    std::int64_t us = 0;
+    if (curl_time_ops.whole_us(handle, first_byte, &us) && us >= 0 && us < MaxTransferUs) {
+        *ns = us * 1000;
         return true;
     }
     double seconds = 0;
-    if (curl.getinfo(handle, fraction_info, &seconds) == CURLE_OK && seconds >= 0 &&
+    if (curl_time_ops.fraction_s(handle, first_byte, &seconds) && seconds >= 0 &&
         seconds < MaxTransferUs / 1e6) {
         *ns = static_cast<std::int64_t>(seconds * 1e9);
         return true;
     }
     return false;
+}
+
+// The defaults of curl_time_ops: what this libcurl says.
+bool WholeUs(void* handle, bool first_byte, std::int64_t* us) {
+    curl_off_t value = 0;
+    const CURLINFO info = first_byte ? CURLINFO_STARTTRANSFER_TIME_T : CURLINFO_PRETRANSFER_TIME_T;
+    if (LoadedCurl().getinfo(handle, info, &value) != CURLE_OK)
+        return false;
+    *us = static_cast<std::int64_t>(value);
+    return true;
+}
+
+bool FractionS(void* handle, bool first_byte, double* seconds) {
+    const CURLINFO info = first_byte ? CURLINFO_STARTTRANSFER_TIME : CURLINFO_PRETRANSFER_TIME;
+    return LoadedCurl().getinfo(handle, info, seconds) == CURLE_OK;
 }
 
 // libcurl's progress callback: a set cancel flag ends the transfer.
@@ -172,6 +188,8 @@ int Progress(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 } // namespace
+
+CurlTimeOps curl_time_ops = {WholeUs, FractionS};
 
 void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out,
                      const std::atomic<bool>* cancelled) {
@@ -232,10 +250,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     const std::int64_t transfer_ns = end_ns > start_ns ? end_ns - start_ns : 0;
     std::int64_t sent_ns = 0;
     std::int64_t received_ns = 0;
-    if (!TransferTime(curl, handle, CURLINFO_PRETRANSFER_TIME_T, CURLINFO_PRETRANSFER_TIME,
-                      &sent_ns) ||
-        !TransferTime(curl, handle, CURLINFO_STARTTRANSFER_TIME_T, CURLINFO_STARTTRANSFER_TIME,
-                      &received_ns) ||
+    if (!TransferTime(handle, false, &sent_ns) || !TransferTime(handle, true, &received_ns) ||
         received_ns < sent_ns) {
         // Without libcurl's times the whole transfer stands for the exchange: wider, never
         // wrong.

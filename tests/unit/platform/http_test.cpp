@@ -1,7 +1,7 @@
 // How both HTTP stacks read an answer: a header's lines joined and counted, a value too long cut
 // so that it can never read as a shorter valid one, the final answer's Date and Age alone, the
 // server reached; a cancel that ends a held request. On POSIX also: the connection kept from
-// programs started meanwhile.
+// programs started meanwhile, and libcurl's microseconds taken before its older seconds.
 #include "platform/http.h"
 #include "tests/support/loopback_peer.h"
 
@@ -13,6 +13,9 @@
 #include <thread>
 
 #if !defined(_WIN32)
+#include "platform/posix/http_testing.h"
+#include "platform/precise_time.h"
+#include "tests/support/scoped_ops.h"
 #include "tests/support/test_system.h"
 #endif
 
@@ -119,5 +122,54 @@ TEST(HttpDateRequest, AHeldRequestIsNotInheritedAndEndsSoonAtACancel) {
     EXPECT_EQ(out.failure, platform::HttpFailure::Cancelled) << out.detail;
     EXPECT_LT(spent, std::chrono::milliseconds(2500));
 }
+
+#if !defined(_WIN32)
+// What libcurl reports in the case at hand: microseconds for the request leaving and for the
+// first byte (1000 and 3000), seconds for both (0.0015 and 0.0045).
+const struct CurlTimes {
+    bool whole[2];            // microseconds given for the request leaving, for the first byte
+    bool fraction;            // seconds given for both
+    std::int64_t exchange_ns; // received - sent; 0: the whole transfer
+} * curl_times;
+
+bool FakeWholeUs(void*, bool first_byte, std::int64_t* us) {
+    *us = first_byte ? 3000 : 1000;
+    return curl_times->whole[first_byte ? 1 : 0];
+}
+
+bool FakeFractionS(void*, bool first_byte, double* seconds) {
+    *seconds = first_byte ? 0.0045 : 0.0015;
+    return curl_times->fraction;
+}
+
+TEST(HttpDateRequest, TakesLibcurlsMicrosecondsAndItsSecondsOnlyWithoutThem) {
+    const CurlTimes cases[] = {
+        {{true, true}, true, 2000000},
+        {{false, false}, true, 3000000},
+        {{true, false}, true, 3500000},
+        {{false, false}, false, 0},
+    };
+    const test_support::ScopedOps<platform::CurlTimeOps> fake(platform::curl_time_ops,
+                                                              {FakeWholeUs, FakeFractionS});
+    for (const auto& c : cases) {
+        curl_times = &c;
+        test_support::LoopbackTcpListener server;
+        std::int64_t before_ns = 0;
+        std::int64_t after_ns = 0;
+        platform::precise_time_ops.boot_time_ns(&before_ns);
+        // Held 20 ms: the whole transfer is longer than any figure above.
+        const platform::HttpExchange out = Ask(server, "HTTP/1.1 204 No Content\r\n\r\n", 20);
+        platform::precise_time_ops.boot_time_ns(&after_ns);
+        ASSERT_EQ(out.failure, platform::HttpFailure::None) << out.detail;
+        EXPECT_LE(before_ns, out.sent_boot_ns);
+        EXPECT_LE(out.received_boot_ns, after_ns);
+        const std::int64_t exchange_ns = out.received_boot_ns - out.sent_boot_ns;
+        if (c.exchange_ns > 0)
+            EXPECT_EQ(exchange_ns, c.exchange_ns);
+        else
+            EXPECT_GE(exchange_ns, 20000000);
+    }
+}
+#endif
 
 } // namespace
