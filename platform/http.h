@@ -74,8 +74,9 @@ inline void AddHeaderValue(char* field, std::size_t size, std::int32_t* lines, c
 // Sends one request (HEAD, or GET when head is false, whose body is not read) to url and
 // waits at most timeout_ms for the answer's headers, resolution, proxy discovery and
 // handshakes included. A redirect is an answer like any other: it is not followed. Once
-// *cancelled (when given) is true the call ends early with Cancelled: libcurl looks at it at
-// least once a second, the wait for WinHTTP every 10 ms.
+// *cancelled (when given) is true the call ends early with Cancelled and lets go of the
+// connection: libcurl looks at it at least once a second; on Windows the wait looks every 10 ms
+// and, as it leaves, closes WinHTTP's request, which ends it (wine's goes on to its timeout).
 void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out,
                      const std::atomic<bool>* cancelled = nullptr);
 
