@@ -191,6 +191,7 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms,
                                       cancelled);
     }
     std::snprintf(outcome.address, sizeof outcome.address, "%s", exchange.address);
+    outcome.port = exchange.port;
     if (exchange.failure != platform::HttpFailure::None) {
         if (exchange.failure == platform::HttpFailure::Cancelled)
             SetMessage(&outcome, "cancelled");
@@ -205,9 +206,15 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms,
         SetMessage(&outcome, "network: this machine's clock cannot be read");
         return outcome;
     }
-    // Step 3: the Date, read in the century of this machine's year for the two-digit form.
+    // Step 3: the Date, once, read in the century of this machine's year for the two-digit
+    // form. Two Date lines say two times, whatever either holds, and neither can be trusted.
     std::int64_t date_seconds = 0;
     const std::int32_t year = runtime::CivilFromSeconds(wall_ns / NsPerSecond).year;
+    if (exchange.date_lines > 1) {
+        SetMessage(&outcome, "http: %d Date headers in one answer \"%s\"",
+                   static_cast<int>(exchange.date_lines), exchange.date);
+        return outcome;
+    }
     if (exchange.date[0] == '\0') {
         SetMessage(&outcome, "http: the answer (status %d) carries no Date header",
                    static_cast<int>(exchange.status));
@@ -217,9 +224,15 @@ SourceOutcome QueryHttpsSource(const char* url, std::int32_t timeout_ms,
         SetMessage(&outcome, "http: malformed or impossible Date header \"%s\"", exchange.date);
         return outcome;
     }
-    // Step 4: a cache's Age, whole seconds.
+    // Step 4: a cache's Age, whole seconds, once as well.
     std::int64_t age_seconds = -1;
-    if (exchange.has_age && !ParseHttpAge(exchange.age, std::strlen(exchange.age), &age_seconds)) {
+    if (exchange.age_lines > 1) {
+        SetMessage(&outcome, "http: %d Age headers in one answer \"%s\"",
+                   static_cast<int>(exchange.age_lines), exchange.age);
+        return outcome;
+    }
+    if (exchange.age_lines > 0 &&
+        !ParseHttpAge(exchange.age, std::strlen(exchange.age), &age_seconds)) {
         SetMessage(&outcome, "http: malformed Age header \"%s\"", exchange.age);
         return outcome;
     }

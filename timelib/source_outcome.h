@@ -21,7 +21,9 @@ struct SourceOutcome {
     NtpMeasurement measurement;
     std::int64_t boot_ns; // the boot clock when the reply arrived (measurement.server_ns then)
     char address[platform::AddressTextBytes]; // the address asked (and, on success, answering)
-    std::uint16_t port;                       // the port a web source reached, 0 when unknown
+    // The port reached at address where the query knows it (an HTTPS source's: a proxy's when
+    // one is used, as the address is); else 0.
+    std::uint16_t port;
     char message[MessageBytes];
 };
 

@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include "platform/posix/http_testing.h"
 #include "platform/precise_time.h"
 
 // The header gives the types and constants; libcurl itself comes from dlopen, never the link.
@@ -9,6 +10,7 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 #include <strings.h>
+#include <sys/socket.h>
 
 namespace platform {
 namespace {
@@ -89,7 +91,7 @@ bool HeaderValue(const char* line, std::size_t length, const char* name, const c
 }
 
 // Each header line of the answer. A status line starts a new answer (after an interim
-// 1xx one), whose Date and Age alone count.
+// 1xx one), whose Date and Age alone count: what came before is forgotten, lines counted too.
 std::size_t HeaderLine(char* line, std::size_t size, std::size_t count, void* context) {
     auto* out = static_cast<HttpExchange*>(context);
     const std::size_t length = size * count;
@@ -98,14 +100,20 @@ std::size_t HeaderLine(char* line, std::size_t size, std::size_t count, void* co
     if (length >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
         out->date[0] = '\0';
         out->age[0] = '\0';
-        out->has_age = false;
+        out->date_lines = 0;
+        out->age_lines = 0;
     } else if (HeaderValue(line, length, "date:", &value, &value_length)) {
-        AddHeaderValue(out->date, sizeof out->date, value, value_length);
+        AddHeaderValue(out->date, sizeof out->date, &out->date_lines, value, value_length);
     } else if (HeaderValue(line, length, "age:", &value, &value_length)) {
-        out->has_age = true;
-        AddHeaderValue(out->age, sizeof out->age, value, value_length);
+        AddHeaderValue(out->age, sizeof out->age, &out->age_lines, value, value_length);
     }
     return length;
+}
+
+// libcurl's sockets, opened close-on-exec in the same call: a program that the host starts
+// while a query runs (os.execute) must not inherit, and so keep open, its connection.
+curl_socket_t OpenCloseOnExec(void*, curlsocktype, curl_sockaddr* address) {
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 // The body is not wanted: refusing its first bytes ends the transfer.
@@ -141,22 +149,37 @@ HttpFailure FailureOf(CURLcode code) {
     }
 }
 
-// Seconds from the transfer's start to one of its moments, in ns: the microseconds of
-// whole_info, or where this libcurl lacks it (before 7.61) the seconds of fraction_info.
-bool TransferTime(const Curl& curl, CURL* handle, CURLINFO whole_info, CURLINFO fraction_info,
-                  std::int64_t* ns) {
-    curl_off_t us = 0;
-    if (curl.getinfo(handle, whole_info, &us) == CURLE_OK && us >= 0 && us < MaxTransferUs) {
-        *ns = static_cast<std::int64_t>(us) * 1000;
+// Nanoseconds from the transfer's start to the request leaving (first_byte false) or the
+// answer's first byte: libcurl's microseconds, or where this libcurl lacks them (before 7.61)
+// its seconds.
+bool TransferTime(void* handle, bool first_byte, std::int64_t* ns) {
+    std::int64_t us = 0;
+    if (curl_time_ops.whole_us(handle, first_byte, &us) && us >= 0 && us < MaxTransferUs) {
+        *ns = us * 1000;
         return true;
     }
     double seconds = 0;
-    if (curl.getinfo(handle, fraction_info, &seconds) == CURLE_OK && seconds >= 0 &&
+    if (curl_time_ops.fraction_s(handle, first_byte, &seconds) && seconds >= 0 &&
         seconds < MaxTransferUs / 1e6) {
         *ns = static_cast<std::int64_t>(seconds * 1e9);
         return true;
     }
     return false;
+}
+
+// The defaults of curl_time_ops: what this libcurl says.
+bool WholeUs(void* handle, bool first_byte, std::int64_t* us) {
+    curl_off_t value = 0;
+    const CURLINFO info = first_byte ? CURLINFO_STARTTRANSFER_TIME_T : CURLINFO_PRETRANSFER_TIME_T;
+    if (LoadedCurl().getinfo(handle, info, &value) != CURLE_OK)
+        return false;
+    *us = static_cast<std::int64_t>(value);
+    return true;
+}
+
+bool FractionS(void* handle, bool first_byte, double* seconds) {
+    const CURLINFO info = first_byte ? CURLINFO_STARTTRANSFER_TIME : CURLINFO_PRETRANSFER_TIME;
+    return LoadedCurl().getinfo(handle, info, seconds) == CURLE_OK;
 }
 
 // libcurl's progress callback: a set cancel flag ends the transfer.
@@ -165,6 +188,8 @@ int Progress(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 } // namespace
+
+CurlTimeOps curl_time_ops = {WholeUs, FractionS};
 
 void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpExchange* out,
                      const std::atomic<bool>* cancelled) {
@@ -195,6 +220,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
     curl.setopt(handle, CURLOPT_HEADERDATA, out);
     curl.setopt(handle, CURLOPT_WRITEFUNCTION, RefuseBody);
     curl.setopt(handle, CURLOPT_ERRORBUFFER, error);
+    curl.setopt(handle, CURLOPT_OPENSOCKETFUNCTION, OpenCloseOnExec);
     if (cancelled != nullptr) {
         curl.setopt(handle, CURLOPT_XFERINFOFUNCTION, Progress);
         curl.setopt(handle, CURLOPT_XFERINFODATA, cancelled);
@@ -211,18 +237,20 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
 
     long status = 0;
     char* address = nullptr;
+    long port = 0;
     if (curl.getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
         status = 0;
+    // The address and port reached (a proxy's, when one was used), numeric as libcurl keeps
+    // them.
     if (curl.getinfo(handle, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address != nullptr)
         std::snprintf(out->address, sizeof out->address, "%s", address);
+    if (curl.getinfo(handle, CURLINFO_PRIMARY_PORT, &port) == CURLE_OK && port > 0 && port <= 65535)
+        out->port = static_cast<std::uint16_t>(port);
     out->status = static_cast<std::int32_t>(status);
     const std::int64_t transfer_ns = end_ns > start_ns ? end_ns - start_ns : 0;
     std::int64_t sent_ns = 0;
     std::int64_t received_ns = 0;
-    if (!TransferTime(curl, handle, CURLINFO_PRETRANSFER_TIME_T, CURLINFO_PRETRANSFER_TIME,
-                      &sent_ns) ||
-        !TransferTime(curl, handle, CURLINFO_STARTTRANSFER_TIME_T, CURLINFO_STARTTRANSFER_TIME,
-                      &received_ns) ||
+    if (!TransferTime(handle, false, &sent_ns) || !TransferTime(handle, true, &received_ns) ||
         received_ns < sent_ns) {
         // Without libcurl's times the whole transfer stands for the exchange: wider, never
         // wrong.

@@ -14,12 +14,59 @@
 namespace platform {
 namespace {
 
+// The request handle between the thread that runs the request and the caller that waits for
+// it. Closing the handle ends a call of WinHTTP that holds it (wine's goes on to its own
+// timeout), but a handle closed as the thread is about to pass it to WinHTTP would be one that
+// no longer exists, or by then another request's. So the status callback, which runs inside
+// WinHTTP's calls, publishes the handle, and the thread takes it back as each call returns:
+// the caller closes it only while a call holds it. Whoever takes it out closes it; the thread
+// touches it no more once the caller has.
+struct Handover {
+    CRITICAL_SECTION lock;
+    HINTERNET request; // published while a call of WinHTTP holds it; null otherwise
+    bool left;         // the caller has gone (cancelled, or its time is up)
+    bool closed;       // and closed the request on its way out
+};
+
+// Publishes the request from inside a call of WinHTTP, unless the caller has gone already.
+void Publish(Handover* handover, HINTERNET request) {
+    EnterCriticalSection(&handover->lock);
+    if (!handover->left)
+        handover->request = request;
+    LeaveCriticalSection(&handover->lock);
+}
+
+// Takes the request back as a call of WinHTTP returns. False when the caller has gone, and
+// *closed then says whether it has closed the handle.
+bool TakeBack(Handover* handover, bool* closed) {
+    EnterCriticalSection(&handover->lock);
+    handover->request = nullptr;
+    const bool stay = !handover->left;
+    *closed = handover->closed;
+    LeaveCriticalSection(&handover->lock);
+    return stay;
+}
+
+// The caller goes: a request that a call of WinHTTP holds is closed at once, which ends that
+// call. Outside the lock, so that a callback on the thread never waits for the close.
+void LetGo(Handover* handover) {
+    EnterCriticalSection(&handover->lock);
+    handover->left = true;
+    HINTERNET request = handover->request;
+    handover->request = nullptr;
+    handover->closed = request != nullptr;
+    LeaveCriticalSection(&handover->lock);
+    if (request != nullptr)
+        WinHttpCloseHandle(request);
+}
+
 // What the status callback records while the request runs on this thread.
 struct Progress {
     std::int64_t start_ns;         // the boot clock at the call's start
     std::int64_t sent_boot_ns;     // the boot clock as the request left
     std::int64_t received_boot_ns; // and as the answer's headers came
     DWORD secure_failure;          // WINHTTP_CALLBACK_STATUS_FLAG_* of a refused certificate
+    Handover* handover;            // null when the request runs on the caller's own thread
 };
 
 std::int64_t BootNow() {
@@ -32,11 +79,14 @@ std::int64_t SinceStartMs(const Progress& p) {
     return (BootNow() - p.start_ns) / 1000000;
 }
 
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
+// Every status it is set for comes from inside a call of WinHTTP on the request's thread.
+void CALLBACK OnStatus(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID information,
                        DWORD length) {
     auto* p = reinterpret_cast<Progress*>(context);
     if (p == nullptr)
         return;
+    if (p->handover != nullptr)
+        Publish(p->handover, request);
     if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && p->sent_boot_ns == 0)
         p->sent_boot_ns = BootNow();
     else if (status == WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED && p->received_boot_ns == 0)
@@ -56,6 +106,8 @@ class HandleHolder {
     HandleHolder(const HandleHolder&) = delete;
     HandleHolder& operator=(const HandleHolder&) = delete;
     HINTERNET Get() const { return h_; }
+    // Forgets the handle, which someone else has closed.
+    void Release() { h_ = nullptr; }
 
   private:
     HINTERNET h_;
@@ -148,7 +200,7 @@ void Fail(DWORD error, const Progress& progress, int limit_ms, HttpExchange* out
                   static_cast<unsigned long>(error));
 }
 
-// The remote address of the request's connection, as text.
+// The remote address of the request's connection, in numbers: the address as text, its port.
 void RemoteAddress(HINTERNET request, HttpExchange* out) {
     WINHTTP_CONNECTION_INFO info;
     DWORD size = sizeof info;
@@ -157,16 +209,20 @@ void RemoteAddress(HINTERNET request, HttpExchange* out) {
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &size))
         return;
     const auto* sa = reinterpret_cast<const sockaddr*>(&info.RemoteAddress);
-    const int length = sa->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-    if (getnameinfo(sa, length, out->address, sizeof out->address, nullptr, 0, NI_NUMERICHOST) != 0)
+    const bool v6 = sa->sa_family == AF_INET6;
+    const int length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (getnameinfo(sa, length, out->address, sizeof out->address, nullptr, 0, NI_NUMERICHOST) == 0)
+        out->port = ntohs(v6 ? reinterpret_cast<const sockaddr_in6*>(sa)->sin6_port
+                             : reinterpret_cast<const sockaddr_in*>(sa)->sin_port);
+    else
         out->address[0] = '\0';
 }
 
-// Every line of one header (WINHTTP_QUERY_DATE, WINHTTP_QUERY_AGE) joined into field by
-// AddHeaderValue; false when none came. HTTP values are ASCII; any other character becomes
-// one that no date or age has.
-bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
-    bool found = false;
+// Every line of one header (WINHTTP_QUERY_DATE, WINHTTP_QUERY_AGE), empty ones too, joined
+// into field and counted in *lines by AddHeaderValue. HTTP values are ASCII; any other
+// character becomes one that no date or age has.
+void QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size,
+                 std::int32_t* lines) {
     DWORD index = 0;
     for (int line = 0; line < 8; ++line) {
         wchar_t value[128];
@@ -175,8 +231,7 @@ bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
                                  &index)) {
             if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
                 const char* long_value = "(a value too long to read)";
-                AddHeaderValue(field, size, long_value, std::strlen(long_value));
-                found = true;
+                AddHeaderValue(field, size, lines, long_value, std::strlen(long_value));
             }
             break;
         }
@@ -184,10 +239,8 @@ bool QueryHeader(HINTERNET request, DWORD info, char* field, std::size_t size) {
         std::size_t n = 0;
         for (; n < bytes / sizeof(wchar_t) && n < sizeof text && value[n] != 0; ++n)
             text[n] = value[n] < 0x80 ? static_cast<char>(value[n]) : '?';
-        AddHeaderValue(field, size, text, n);
-        found = true;
+        AddHeaderValue(field, size, lines, text, n);
     }
-    return found;
 }
 
 // The answer to this request is the one WinHTTP hands over, a redirect too: the exchange is
@@ -203,11 +256,22 @@ bool RefuseRedirects(HINTERNET request) {
     return policy || feature;
 }
 
+// The caller has gone while a call ran: nothing more is done with the request, and a handle
+// the caller closed is forgotten.
+void Abandon(bool closed, HandleHolder* request, HttpExchange* out) {
+    if (closed)
+        request->Release();
+    out->failure = HttpFailure::Cancelled;
+    std::snprintf(out->detail, sizeof out->detail, "the caller has gone");
+}
+
 // The request itself, on whichever thread runs it; start_ns is the call's start on the boot
-// clock, limit its milliseconds.
-void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, HttpExchange* out) {
+// clock, limit its milliseconds; handover is null when it runs on the caller's own thread.
+void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Handover* handover,
+              HttpExchange* out) {
     Progress progress{};
     progress.start_ns = start_ns;
+    progress.handover = handover;
 
     // Step 1: the URL in parts (WinHTTP speaks UTF-16; the URL is ASCII by now).
     wchar_t wide_url[2048];
@@ -262,20 +326,38 @@ void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Http
         std::snprintf(out->detail, sizeof out->detail, "WinHTTP cannot leave redirects unfollowed");
         return;
     }
-    // Step 3: send and wait for the headers, timing both through the status callback.
-    WinHttpSetStatusCallback(request.Get(), OnStatus,
-                             WINHTTP_CALLBACK_FLAG_SEND_REQUEST |
-                                 WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
-                                 WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
-                             0);
+    // Step 3: send and wait for the headers, timing both through the status callback, which
+    // also hands the request over while each phase runs (resolution, connection, handshake,
+    // sending, the wait for the answer). After each call the request is taken back, or given
+    // up when the caller has gone.
+    WinHttpSetStatusCallback(
+        request.Get(), OnStatus,
+        WINHTTP_CALLBACK_FLAG_RESOLVE_NAME | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER |
+            WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
+            WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+        0);
     BoundPhases(request.Get(), progress, limit);
+    bool closed = false;
     const bool sent =
         WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                            0, 0, reinterpret_cast<DWORD_PTR>(&progress)) != FALSE;
-    if (sent)
+    DWORD error = sent ? ERROR_SUCCESS : GetLastError();
+    if (handover != nullptr && !TakeBack(handover, &closed)) {
+        Abandon(closed, &request, out);
+        return;
+    }
+    bool received = false;
+    if (sent) {
         BoundPhases(request.Get(), progress, limit);
-    if (!sent || !WinHttpReceiveResponse(request.Get(), nullptr)) {
-        Fail(GetLastError(), progress, limit, out);
+        received = WinHttpReceiveResponse(request.Get(), nullptr) != FALSE;
+        error = received ? ERROR_SUCCESS : GetLastError();
+        if (handover != nullptr && !TakeBack(handover, &closed)) {
+            Abandon(closed, &request, out);
+            return;
+        }
+    }
+    if (!received) {
+        Fail(error, progress, limit, out);
         return;
     }
     // Step 4: the status, the Date and Age headers and the address; the body is never read.
@@ -283,8 +365,8 @@ void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Http
     DWORD size = sizeof status;
     WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    QueryHeader(request.Get(), WINHTTP_QUERY_DATE, out->date, sizeof out->date);
-    out->has_age = QueryHeader(request.Get(), WINHTTP_QUERY_AGE, out->age, sizeof out->age);
+    QueryHeader(request.Get(), WINHTTP_QUERY_DATE, out->date, sizeof out->date, &out->date_lines);
+    QueryHeader(request.Get(), WINHTTP_QUERY_AGE, out->age, sizeof out->age, &out->age_lines);
     RemoteAddress(request.Get(), out);
     out->status = static_cast<std::int32_t>(status);
     // Without the callback's instants, the whole call stands for the exchange: wider, never
@@ -296,12 +378,14 @@ void Exchange(const char* url, bool head, int limit, std::int64_t start_ns, Http
 }
 
 // One request's record, shared by the caller and the thread that runs the request; whichever
-// lets go last frees it. So the caller leaves at its deadline even while WinHTTP goes on
-// (proxy discovery has no time limit that WinHTTP lets us set), and the thread finishes into
-// memory that is still there.
+// lets go last frees it. So the caller leaves at its deadline or at a cancel even while
+// WinHTTP goes on (proxy discovery has no time limit that WinHTTP lets us set, nor a status
+// that would hand the request over while it runs), and the thread finishes into memory that is
+// still there.
 struct Shared {
     LONG references;
     HANDLE done; // set by the thread once result is complete
+    Handover handover;
     bool head;
     int limit;
     std::int64_t start_ns;
@@ -312,13 +396,15 @@ struct Shared {
 void Release(Shared* shared) {
     if (InterlockedDecrement(&shared->references) == 0) {
         CloseHandle(shared->done);
+        DeleteCriticalSection(&shared->handover.lock);
         HeapFree(GetProcessHeap(), 0, shared);
     }
 }
 
 void RunExchange(void* argument) {
     auto* shared = static_cast<Shared*>(argument);
-    Exchange(shared->url, shared->head, shared->limit, shared->start_ns, &shared->result);
+    Exchange(shared->url, shared->head, shared->limit, shared->start_ns, &shared->handover,
+             &shared->result);
     SetEvent(shared->done);
     Release(shared);
 }
@@ -339,6 +425,7 @@ Shared* NewShared(const char* url, bool head, int limit, std::int64_t start_ns) 
         HeapFree(GetProcessHeap(), 0, shared);
         return nullptr;
     }
+    InitializeCriticalSection(&shared->handover.lock);
     return shared;
 }
 
@@ -368,7 +455,7 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
             shared->references = 1;
             Release(shared);
         }
-        Exchange(url, head, limit, start_ns, out);
+        Exchange(url, head, limit, start_ns, nullptr, out);
         return;
     }
     // Until the deadline; with a cancel flag, in 10 ms slices so that a cancel ends it soon.
@@ -381,6 +468,9 @@ void HttpDateRequest(const char* url, bool head, std::int32_t timeout_ms, HttpEx
         if (waited == WAIT_OBJECT_0 || left_ms <= 0 || (cancelled != nullptr && cancelled->load()))
             break;
     }
+    // Leaving early lets go of the request: a call that holds it ends, and the thread with it.
+    if (waited != WAIT_OBJECT_0)
+        LetGo(&shared->handover);
     if (waited == WAIT_OBJECT_0) {
         *out = shared->result;
     } else if (cancelled != nullptr && cancelled->load()) {

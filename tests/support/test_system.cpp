@@ -2,13 +2,17 @@
 
 #include "tests/support/test_system.h"
 
+#include <arpa/inet.h>
 #include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
 #include <malloc.h>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -90,6 +94,24 @@ int OpenDescriptorCount() {
         ++count;
     closedir(dir);
     return count - 3; // ".", ".." and the listing's own descriptor
+}
+
+PeerDescriptors DescriptorsConnectedTo(std::uint16_t port) {
+    PeerDescriptors found{0, 0};
+    DIR* dir = opendir("/proc/self/fd");
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == port) {
+            ++found.connected;
+            found.inherited += (fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0 ? 1 : 0;
+        }
+    }
+    if (dir != nullptr)
+        closedir(dir);
+    return found;
 }
 
 int ZombieChildCount() {

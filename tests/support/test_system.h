@@ -5,6 +5,7 @@
 #if !defined(_WIN32)
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,14 @@ bool MakeFolder(const std::string& path);
 
 // The number of descriptors this process has open.
 int OpenDescriptorCount();
+
+// This process's descriptors connected to port (IPv4), and how many of them a program
+// it starts would inherit (no FD_CLOEXEC).
+struct PeerDescriptors {
+    int connected;
+    int inherited;
+};
+PeerDescriptors DescriptorsConnectedTo(std::uint16_t port);
 
 // Child processes of this process that have ended but were not waited for.
 int ZombieChildCount();

@@ -1,11 +1,15 @@
 // The Date header's three forms and what is not a date, the Age header, the offset a Date
-// gives against an exchange; the URLs QueryHTTPS accepts.
+// gives against an exchange; the URLs QueryHTTPS accepts; each header read once, and the
+// server reached, from a web server on loopback.
+#include "tests/support/loopback_peer.h"
 #include "timelib/http_date.h"
 #include "timelib/query_https.h"
 
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -156,6 +160,34 @@ TEST(NormaliseHttpsUrl, BareHostsBecomeHttpsAndOtherSchemesAreRefused) {
         if (ok && c.url != nullptr) {
             EXPECT_STREQ(url, c.url) << c.text;
         }
+    }
+}
+
+// Two lines of Date or Age say two things, whatever either holds: neither is taken.
+TEST(QueryHttpsSource, TakesEachHeaderOnceAndTheServerReached) {
+    const std::string date = "Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n";
+    const struct {
+        std::string headers;
+        bool ok;
+    } cases[] = {
+        {date + "Age: 5\r\n", true},
+        {date + date, false},
+        {"Date:\r\n" + date, false},
+        {date + "Date: \r\n", false},
+        {date + "Age: 5\r\nAge: 5\r\n", false},
+    };
+    ASSERT_TRUE(platform::SocketStartup());
+    for (const auto& c : cases) {
+        test_support::LoopbackTcpListener server;
+        const std::string answer = "HTTP/1.1 200 OK\r\n" + c.headers + "Connection: close\r\n\r\n";
+        std::thread serve([&] { server.ServeOne({answer.begin(), answer.end()}, 3000, 10); });
+        const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+        const timelib::SourceOutcome o = timelib::QueryHttpsSource(url.c_str(), 3000);
+        serve.join();
+        EXPECT_EQ(o.ok, c.ok) << c.headers << o.message;
+        EXPECT_EQ(std::string(o.message).substr(0, 5), c.ok ? "" : "http:") << c.headers;
+        EXPECT_STREQ(o.address, "127.0.0.1");
+        EXPECT_EQ(o.port, server.Port());
     }
 }
 
