@@ -81,15 +81,18 @@ local mixed = {
         "aadf", 1, "HTTPS only, a liar and a refused certificate" },
 }
 -- One web server however its URL is written votes once: the host in any case, the port with
--- a leading zero, and another name for the address it reaches.
-local spelled = string.format("http://127.0.0.1:0%d/", base + 4)
-local once = { url("http", "localhost", 4), url("http", "LOCALHOST", 4), spelled, "127.0.0.1:12301" }
+-- a leading zero, and other names for the address it reaches (on Linux also its IPv4-mapped
+-- IPv6 form, which libcurl reports as such).
+local once = { url("http", "localhost", 4), url("http", "LOCALHOST", 4),
+    string.format("http://127.0.0.1:0%d/", base + 4), "127.0.0.1:12301" }
+if mode == "linux" then table.insert(once, 4, url("http", "[::ffff:127.0.0.1]", 4)) end
 local v, why = Rizi.QueryNTPServers(once)
-if check.truthy(v, "one web server thrice: " .. tostring(why)) then
+if check.truthy(v, "one web server, many spellings: " .. tostring(why)) then
     local of = {}
     for i, s in ipairs(v.sources) do of[i] = s.verdict:sub(1, 3) .. (s.duplicateOf or "") end
-    check.equal(table.concat(of, " "), "agr dup1 dup1 agr", "one web server thrice: verdicts")
-    check.equal(v.answered, 2, "one web server thrice: answered")
+    local want = mode == "linux" and "agr dup1 dup1 dup1 agr" or "agr dup1 dup1 agr"
+    check.equal(table.concat(of, " "), want, "one web server, many spellings: verdicts")
+    check.equal(v.answered, 2, "one web server, many spellings: answered")
 end
 for _, case in ipairs(mixed) do
     local v, why = Rizi.QueryNTPServers(case[1])
