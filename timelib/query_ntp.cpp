@@ -21,11 +21,15 @@ void SetUnsynchronised(const std::uint8_t* reply, SourceOutcome* outcome) {
         SetMessage(outcome, "unsynchronised: stratum %d", reply[1]);
 }
 
+// The most datagrams one look takes from a socket: a flood, or a receive that keeps failing,
+// goes back to the wait loop, which watches the deadline.
+constexpr int MaxDatagramsPerLook = 64;
+
 // Takes the datagrams waiting for the exchange. True once it has ended: a valid answer, a
 // kiss-o'-death or an unsynchronised server, with the outcome set; false while it waits on.
 bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
     std::uint8_t reply[NtpPacketBytes + 1024];
-    for (;;) {
+    for (int taken = 0; taken < MaxDatagramsPerLook; ++taken) {
         std::int64_t queued_ns = 0;
         const std::int32_t n =
             runtime::ReceiveFromPeer(exchange.peer, reply, sizeof reply, &queued_ns);
@@ -64,6 +68,7 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
         outcome->ok = true;
         return true;
     }
+    return false;
 }
 
 } // namespace
