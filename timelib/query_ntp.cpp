@@ -7,6 +7,7 @@
 #include "timelib/lua_arguments.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace timelib {
 namespace {
@@ -81,12 +82,30 @@ int ResolveNtpServer(const ServerAddress& server, platform::NetAddress* addresse
     return count;
 }
 
+bool DrawNtpNonces(NtpTimestamp* nonces, int count) {
+    // One call of the generator for the whole batch: it costs a system call, whatever the size.
+    bool ok = platform::RandomBytes(nonces, count * static_cast<std::int32_t>(sizeof *nonces));
+    // A zero, or a nonce given twice, means the generator cannot be trusted with any of them.
+    for (int i = 0; ok && i < count; ++i) {
+        for (int j = 0; ok && j < i; ++j)
+            ok = nonces[i] != nonces[j];
+        ok = ok && nonces[i] != 0;
+    }
+    if (!ok)
+        std::memset(nonces, 0, static_cast<std::size_t>(count) * sizeof *nonces);
+    return ok;
+}
+
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
-                      SourceOutcome* outcome) {
+                      SourceOutcome* outcome, const NtpTimestamp* nonce) {
     *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
     // Step 1: a fresh nonce from the system's generator, so that an off-path sender cannot
     // guess it. Without one there is no request: a predictable nonce would let anyone answer.
-    if (!platform::RandomBytes(&exchange->nonce, sizeof exchange->nonce) || exchange->nonce == 0) {
+    if (nonce != nullptr)
+        exchange->nonce = *nonce;
+    else
+        DrawNtpNonces(&exchange->nonce, 1);
+    if (exchange->nonce == 0) {
         SetMessage(outcome, "network: no random bytes for the request's nonce");
         return false;
     }

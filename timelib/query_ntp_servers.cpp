@@ -193,6 +193,8 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     // timeout counts from here, as for a single server.
     const std::int32_t start = runtime::ElapsedMs();
     NtpExchange exchanges[MaxSources];
+    NtpTimestamp nonces[MaxSources]; // every request's, from one draw
+    DrawNtpNonces(nonces, list.count);
     for (int i = 0; i < list.count; ++i) {
         exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
         if (list.https[i] || address_count[i] == 0)
@@ -201,7 +203,8 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
         if (result->duplicate_of[i] >= 0)
             platform::AddressToText(addresses[i][0], result->outcomes[i].address);
         else
-            StartNtpExchange(addresses[i], address_count[i], &exchanges[i], &result->outcomes[i]);
+            StartNtpExchange(addresses[i], address_count[i], &exchanges[i], &result->outcomes[i],
+                             &nonces[i]);
     }
     // Step 4: replies as they come, under one wait, until each exchange has ended or the
     // deadline has passed; beside HTTPS sources, NTP servers get a second at most.
