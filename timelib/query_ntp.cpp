@@ -139,16 +139,20 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
     constexpr int MaxPeers = 63; // and the cancel's wake-up
     count = count < MaxPeers ? count : MaxPeers;
     const std::int32_t start = runtime::ElapsedMs();
+    runtime::DatagramPeer pending[MaxPeers + 1];
+    // Whether this pass looks before it waits. The requests went out moments ago, so a look
+    // now would find nothing: the first pass only waits, unless nothing may be waited for (a
+    // negative time, or a cancel already asked).
+    bool look = timeout_ms < 0 || runtime::CancelRequested(cancel);
     for (;;) {
         // The deadline uses the time read before this look, so a reply in the last wait
         // still counts.
         const std::int32_t now = runtime::ElapsedMs();
-        runtime::DatagramPeer pending[MaxPeers + 1];
         int n = 0;
         for (int i = 0; i < count; ++i) {
             if (exchanges[i].peer.socket == platform::InvalidSocket)
                 continue;
-            if (TakeNtpReplies(exchanges[i], &outcomes[i]))
+            if (look && TakeNtpReplies(exchanges[i], &outcomes[i]))
                 runtime::CloseDatagramPeer(&exchanges[i].peer);
             else
                 pending[n++] = exchanges[i].peer;
@@ -156,7 +160,7 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
         if (n == 0)
             return;
         const bool cancelled = runtime::CancelRequested(cancel);
-        if (cancelled || runtime::DeadlinePassed(start, now, timeout_ms)) {
+        if (look && (cancelled || runtime::DeadlinePassed(start, now, timeout_ms))) {
             for (int i = 0; i < count; ++i) {
                 if (exchanges[i].peer.socket == platform::InvalidSocket)
                     continue;
@@ -179,6 +183,7 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
             static_cast<std::uint32_t>(timeout_ms) - runtime::MsBetween(start, now);
         runtime::WaitForPeers(
             pending, n, left >= 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<std::int32_t>(left + 1));
+        look = true;
     }
 }
 
