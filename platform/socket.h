@@ -118,17 +118,23 @@ constexpr int AddressTextBytes = 64;
 int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int capacity,
                      bool numeric_only = false);
 
-// A new datagram socket of the family (4 or 6), asking the kernel to stamp each datagram's
-// arrival where it can; InvalidSocket on failure.
+// A new datagram socket of the family (4 or 6), non-blocking and not inherited by programs
+// the process starts, asking the kernel to stamp each datagram's arrival where it can;
+// InvalidSocket on failure.
 SocketHandle OpenDatagramSocket(std::int32_t family);
 
 // sendto() one datagram to address; bytes handed over or -1.
 std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
                            const NetAddress& address);
 
-// recvfrom() one datagram and its sender, as RecvFrom; -1 on error or a datagram cut short.
-// queued_ns: how long the datagram waited in the socket since it arrived, by the kernel's
-// receive time stamp where the system keeps one (SO_TIMESTAMPNS), else 0.
+// What ReceiveFromAddress returns when no datagram is waiting on a non-blocking socket.
+constexpr std::int32_t NothingReceived = -2;
+
+// recvfrom() one datagram and its sender, as RecvFrom; -1 on error, an error report (such as
+// ICMP's port unreachable, Winsock's 10054) or a datagram cut short, each of which is used up;
+// NothingReceived when none is waiting (EWOULDBLOCK). queued_ns: how long the datagram waited
+// in the socket since it arrived, by the kernel's receive time stamp where the system keeps one
+// (SO_TIMESTAMPNS), else 0.
 std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
                                 NetAddress* from, std::int64_t* queued_ns);
 

@@ -26,13 +26,10 @@ platform::NetAddress Unmapped(const platform::NetAddress& address) {
 } // namespace
 
 bool OpenDatagramPeer(const platform::NetAddress& address, DatagramPeer* peer) {
+    // Opened non-blocking, so a receive with nothing waiting says so instead of waiting.
     const platform::SocketHandle socket = platform::OpenDatagramSocket(address.family);
     if (socket == platform::InvalidSocket)
         return false;
-    if (!platform::SetNonBlocking(socket, true)) {
-        platform::CloseSocket(socket);
-        return false;
-    }
     *peer = DatagramPeer{socket, address};
     return true;
 }
@@ -47,17 +44,16 @@ std::int32_t ReceiveFromPeer(const DatagramPeer& peer, void* buffer, std::int32_
     *queued_ns = 0;
     if (peer.socket == platform::InvalidSocket)
         return NothingWaiting;
-    // Step 1: is anything there? A zero-time test, since a failed receive cannot tell "none"
-    // from an error report.
-    if (platform::WaitReadable(peer.socket, 0) != 1)
-        return NothingWaiting;
-    // Step 2: one datagram with its sender.
+    // Step 1: one datagram with its sender, straight away: the socket is non-blocking, and
+    // the receive tells "none waiting" apart from an error report, which it uses up.
     std::uint8_t datagram[DatagramBytes];
     platform::NetAddress from{};
     std::int64_t queued = 0;
     const std::int32_t n =
         platform::ReceiveFromAddress(peer.socket, datagram, DatagramBytes, &from, &queued);
-    // Step 3: only a datagram from the peer that fits the caller's buffer is handed on.
+    if (n == platform::NothingReceived)
+        return NothingWaiting;
+    // Step 2: only a datagram from the peer that fits the caller's buffer is handed on.
     if (n <= 0 || n > length || !SameEndpoint(from, peer.address))
         return 0;
     std::memcpy(buffer, datagram, static_cast<std::size_t>(n));

@@ -7,6 +7,7 @@
 #include "timelib/lua_arguments.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace timelib {
 namespace {
@@ -21,11 +22,15 @@ void SetUnsynchronised(const std::uint8_t* reply, SourceOutcome* outcome) {
         SetMessage(outcome, "unsynchronised: stratum %d", reply[1]);
 }
 
+// The most datagrams one look takes from a socket: a flood, or a receive that keeps failing,
+// goes back to the wait loop, which watches the deadline.
+constexpr int MaxDatagramsPerLook = 64;
+
 // Takes the datagrams waiting for the exchange. True once it has ended: a valid answer, a
 // kiss-o'-death or an unsynchronised server, with the outcome set; false while it waits on.
 bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
     std::uint8_t reply[NtpPacketBytes + 1024];
-    for (;;) {
+    for (int taken = 0; taken < MaxDatagramsPerLook; ++taken) {
         std::int64_t queued_ns = 0;
         const std::int32_t n =
             runtime::ReceiveFromPeer(exchange.peer, reply, sizeof reply, &queued_ns);
@@ -64,6 +69,7 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
         outcome->ok = true;
         return true;
     }
+    return false;
 }
 
 } // namespace
@@ -84,12 +90,30 @@ bool NtpServerResolved(const runtime::NameLookup& lookup, bool cancelled, Source
     return false;
 }
 
+bool DrawNtpNonces(NtpTimestamp* nonces, int count) {
+    // One call of the generator for the whole batch: it costs a system call, whatever the size.
+    bool ok = platform::RandomBytes(nonces, count * static_cast<std::int32_t>(sizeof *nonces));
+    // A zero, or a nonce given twice, means the generator cannot be trusted with any of them.
+    for (int i = 0; ok && i < count; ++i) {
+        for (int j = 0; ok && j < i; ++j)
+            ok = nonces[i] != nonces[j];
+        ok = ok && nonces[i] != 0;
+    }
+    if (!ok)
+        std::memset(nonces, 0, static_cast<std::size_t>(count) * sizeof *nonces);
+    return ok;
+}
+
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
-                      SourceOutcome* outcome) {
+                      SourceOutcome* outcome, const NtpTimestamp* nonce) {
     *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
     // Step 1: a fresh nonce from the system's generator, so that an off-path sender cannot
     // guess it. Without one there is no request: a predictable nonce would let anyone answer.
-    if (!platform::RandomBytes(&exchange->nonce, sizeof exchange->nonce) || exchange->nonce == 0) {
+    if (nonce != nullptr)
+        exchange->nonce = *nonce;
+    else
+        DrawNtpNonces(&exchange->nonce, 1);
+    if (exchange->nonce == 0) {
         SetMessage(outcome, "network: no random bytes for the request's nonce");
         return false;
     }
@@ -123,16 +147,20 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
     constexpr int MaxPeers = 63; // and the cancel's wake-up
     count = count < MaxPeers ? count : MaxPeers;
     const std::int32_t start = runtime::ElapsedMs();
+    runtime::DatagramPeer pending[MaxPeers + 1];
+    // Whether this pass looks before it waits. The requests went out moments ago, so a look
+    // now would find nothing: the first pass only waits, unless nothing may be waited for (a
+    // negative time, or a cancel already asked).
+    bool look = timeout_ms < 0 || runtime::CancelRequested(cancel);
     for (;;) {
         // The deadline uses the time read before this look, so a reply in the last wait
         // still counts.
         const std::int32_t now = runtime::ElapsedMs();
-        runtime::DatagramPeer pending[MaxPeers + 1];
         int n = 0;
         for (int i = 0; i < count; ++i) {
             if (exchanges[i].peer.socket == platform::InvalidSocket)
                 continue;
-            if (TakeNtpReplies(exchanges[i], &outcomes[i]))
+            if (look && TakeNtpReplies(exchanges[i], &outcomes[i]))
                 runtime::CloseDatagramPeer(&exchanges[i].peer);
             else
                 pending[n++] = exchanges[i].peer;
@@ -140,7 +168,7 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
         if (n == 0)
             return;
         const bool cancelled = runtime::CancelRequested(cancel);
-        if (cancelled || runtime::DeadlinePassed(start, now, timeout_ms)) {
+        if (look && (cancelled || runtime::DeadlinePassed(start, now, timeout_ms))) {
             for (int i = 0; i < count; ++i) {
                 if (exchanges[i].peer.socket == platform::InvalidSocket)
                     continue;
@@ -163,6 +191,7 @@ void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int cou
             static_cast<std::uint32_t>(timeout_ms) - runtime::MsBetween(start, now);
         runtime::WaitForPeers(
             pending, n, left >= 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<std::int32_t>(left + 1));
+        look = true;
     }
 }
 

@@ -38,11 +38,17 @@ runtime::NameLookup NtpServerLookup(const ServerAddress& server);
 // lookups were cancelled, else resolve.
 bool NtpServerResolved(const runtime::NameLookup& lookup, bool cancelled, SourceOutcome* outcome);
 
+// Fills count nonces for the requests of one call from one draw of the system's generator,
+// none zero and no two alike; false (and every one 0) when the generator fails or gives
+// such bytes.
+bool DrawNtpNonces(NtpTimestamp* nonces, int count);
+
 // Sends a fresh request to the first of count addresses that takes it (the next only when a
-// send fails at once). False when none did, or no random nonce could be had, with the
-// outcome's message (network) set and nothing left open.
+// send fails at once). nonce: the request's, drawn by the caller with the rest of its call
+// (DrawNtpNonces); null draws one here. False when none did, or the nonce is 0 or could not be
+// had, with the outcome's message (network) set and nothing sent or left open.
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
-                      SourceOutcome* outcome);
+                      SourceOutcome* outcome, const NtpTimestamp* nonce = nullptr);
 
 // Takes replies for count exchanges under one wait, until each has ended (a valid answer, a
 // kiss-o'-death or an unsynchronised server, with its outcome set) or timeout_ms have passed

@@ -183,6 +183,8 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     // timeout counts from here, as for a single server.
     const std::int32_t start = runtime::ElapsedMs();
     NtpExchange exchanges[MaxSources];
+    NtpTimestamp nonces[MaxSources]; // every request's, from one draw
+    DrawNtpNonces(nonces, list.count);
     for (int i = 0; i < list.count; ++i) {
         exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
         if (list.https[i] || lookups[i].count <= 0)
@@ -192,7 +194,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
             platform::AddressToText(lookups[i].addresses[0], result->outcomes[i].address);
         else
             StartNtpExchange(lookups[i].addresses, lookups[i].count, &exchanges[i],
-                             &result->outcomes[i]);
+                             &result->outcomes[i], &nonces[i]);
     }
     // Step 4: replies as they come, under one wait, until each exchange has ended or the
     // deadline has passed; beside HTTPS sources, NTP servers get a second at most.

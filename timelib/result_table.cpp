@@ -26,11 +26,16 @@ runtime::TimeValue Biased(runtime::TimeValue t, std::int32_t bias) {
     return static_cast<runtime::TimeValue>(static_cast<std::uint32_t>(t) - shift);
 }
 
+// Room for the keys a measurement function's result holds: the five of PushInstantResult and
+// the eleven of an NTP measurement that every caller adds, so the table is not rebuilt as it
+// fills.
+constexpr int InstantResultKeys = 16;
+
 // Leaves the date table of any calendar fields on top of the stack, keys as DateFields.
 void PushCivilFields(lua_State* L, const runtime::CivilTime& f) {
     const std::int32_t values[] = {f.day,  f.weekday, f.yearday, f.month,
                                    f.year, f.hour,    f.minute,  f.second};
-    lua_createtable(L, 0, 0); // stack: date
+    lua_createtable(L, 0, sizeof values / sizeof values[0]); // stack: date
     for (std::size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
         lua_pushstring(L, DateFields[i].key); // stack: date, key
         lua_pushinteger(L, values[i]);        // stack: date, key, value
@@ -77,7 +82,7 @@ void PushInstantResult(lua_State* L, std::int64_t unix_ns) {
     // The whole second the instant falls in, also before 1970.
     const std::int64_t second = unix_ns / 1000000000 - ((unix_ns % 1000000000 < 0) ? 1 : 0);
 
-    lua_createtable(L, 0, 0); // stack: result
+    lua_createtable(L, 0, InstantResultKeys); // stack: result
     lua_pushstring(L, "unbiased");
     PushCivilFields(L, runtime::CivilFromSeconds(second)); // stack: result, "unbiased", date
     lua_settable(L, -3);                                   // stack: result

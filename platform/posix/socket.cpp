@@ -86,12 +86,15 @@ msghdr MessageFor(iovec* io, void* sender, socklen_t sender_size, void* control,
 }
 
 // recvmsg(), resumed after a signal; recvmsg rather than recvfrom, since only its flags tell
-// that a datagram was cut short. The length, or -1 on error or a datagram cut short.
+// that a datagram was cut short. The length, or -1 on error or a datagram cut short, or
+// NothingReceived when a non-blocking socket has none.
 ssize_t ReceiveMessage(SocketHandle socket, msghdr* msg) {
     ssize_t n;
     do {
         n = recvmsg(Fd(socket), msg, 0);
     } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return NothingReceived;
     return n < 0 || (msg->msg_flags & MSG_TRUNC) != 0 ? -1 : n;
 }
 
@@ -341,7 +344,8 @@ int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int 
 
 SocketHandle OpenDatagramSocket(std::int32_t family) {
     const int domain = family == 6 ? AF_INET6 : AF_INET;
-    int fd = socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Both modes with the socket itself: no further call per exchange.
+    int fd = socket(domain, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return InvalidSocket;
     // Without the time stamps a reply's wait in the socket counts as network delay.
@@ -372,7 +376,7 @@ std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t 
     const ssize_t n = ReceiveMessage(socket, &msg);
     *queued_ns = 0;
     if (n < 0)
-        return -1;
+        return static_cast<std::int32_t>(n);
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
             timespec arrived;

@@ -1,6 +1,6 @@
 // The address-family-independent calls of platform/socket.h, over WS2_32: kept apart from
 // socket.cpp, whose Winsock 1.1 header cannot share a file with Winsock 2's. Sockets are the
-// same kernel objects for both, so the 1.1 calls (close, non-blocking mode, select) serve them.
+// same kernel objects for both, so the 1.1 calls (close, select) serve them.
 #include "platform/socket.h"
 
 #include <cstring>
@@ -79,9 +79,19 @@ int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int 
     return count;
 }
 
+// Winsock has no flag for non-blocking mode at socket(); ioctlsocket sets it here, so callers
+// make one call either way. Nothing to do for inheritance: the plug-in starts programs without
+// handing on its handles.
 SocketHandle OpenDatagramSocket(std::int32_t family) {
     SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
-    return s == INVALID_SOCKET ? InvalidSocket : static_cast<SocketHandle>(s);
+    if (s == INVALID_SOCKET)
+        return InvalidSocket;
+    u_long on = 1;
+    if (ioctlsocket(s, static_cast<long>(FIONBIO), &on) != 0) {
+        closesocket(s);
+        return InvalidSocket;
+    }
+    return static_cast<SocketHandle>(s);
 }
 
 std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
@@ -92,7 +102,8 @@ std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t l
                   reinterpret_cast<const sockaddr*>(&sa), size);
 }
 
-// A datagram longer than the buffer fails with WSAEMSGSIZE and is discarded.
+// A datagram longer than the buffer fails with WSAEMSGSIZE and is discarded; an ICMP port
+// unreachable for an earlier send fails one receive with WSAECONNRESET (10054).
 // Winsock keeps no receive time stamp that every version offers: the wait counts as 0.
 std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t length,
                                 NetAddress* from, std::int64_t* queued_ns) {
@@ -103,7 +114,7 @@ std::int32_t ReceiveFromAddress(SocketHandle socket, void* buffer, std::int32_t 
     const int n = recvfrom(Sock(socket), static_cast<char*>(buffer), length, 0,
                            reinterpret_cast<sockaddr*>(&sa), &size);
     if (n == SOCKET_ERROR)
-        return -1;
+        return WSAGetLastError() == WSAEWOULDBLOCK ? NothingReceived : -1;
     if (!FromSockaddr(reinterpret_cast<const sockaddr*>(&sa), size, from))
         *from = NetAddress{};
     return n;

@@ -1,6 +1,6 @@
 // The resolver from several threads at once: each thread must get its own name's address,
-// never another thread's. On POSIX also the socket wait under signals: a stream of them, and
-// one late in the wait.
+// never another thread's. A datagram socket as it is opened. On POSIX also the socket wait
+// under signals: a stream of them, and one late in the wait.
 #include "platform/socket.h"
 
 #include <atomic>
@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <netdb.h>
 #include <pthread.h>
 #include <sched.h>
@@ -74,6 +75,26 @@ TEST(ResolveFirstAddress, EveryThreadGetsItsOwnAnswer) {
     }
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(unresolved.load(), 0);
+    platform::SocketCleanup();
+}
+
+TEST(OpenDatagramSocket, OpensNonBlockingAndNotInherited) {
+    // The exchanges receive without a poll first: a blocking socket would hang them, and a
+    // receive that took "none waiting" for an error would spin through its datagram limit.
+    ASSERT_TRUE(platform::SocketStartup());
+    const platform::SocketHandle s = platform::OpenDatagramSocket(4);
+    ASSERT_NE(s, platform::InvalidSocket);
+#if !defined(_WIN32)
+    EXPECT_NE(fcntl(static_cast<int>(s), F_GETFD) & FD_CLOEXEC, 0);
+    ASSERT_NE(fcntl(static_cast<int>(s), F_GETFL) & O_NONBLOCK, 0);
+#endif
+    ASSERT_TRUE(platform::Bind(s, platform::InetAddr("127.0.0.1"), 0));
+    std::uint8_t buffer[64];
+    platform::NetAddress from{};
+    std::int64_t queued_ns = 0;
+    EXPECT_EQ(platform::ReceiveFromAddress(s, buffer, sizeof buffer, &from, &queued_ns),
+              platform::NothingReceived);
+    platform::CloseSocket(s);
     platform::SocketCleanup();
 }
 

@@ -1,8 +1,8 @@
 // Rizi.QueryNTP's exchange against in-process servers on loopback: the nonce, the one
-// deadline of the wait, the arrival time of a reply that waited in the socket; and its
-// address order, in a private network and mount namespace (root only): a name whose IPv6
-// address cannot be reached from here and whose IPv4 address answers still gets its time,
-// since a send that fails at once moves on to the next address.
+// deadline of the wait (a negative one: one look, no wait), the arrival time of a reply that
+// waited in the socket; and its address order, in a private network and mount namespace (root
+// only): a name whose IPv6 address cannot be reached from here and whose IPv4 address answers
+// still gets its time, since a send that fails at once moves on to the next address.
 #include "platform/precise_time.h"
 #include "platform/random.h"
 #include "platform/socket.h"
@@ -96,6 +96,31 @@ TEST(FinishNtpExchanges, AStrayDoesNotPutOffTheDeadline) {
     EXPECT_EQ(std::string(outcome.message).rfind("timeout", 0), 0u) << outcome.message;
     // About 400 ms; a wait started again would last until 700 ms.
     EXPECT_LT(waited, std::chrono::milliseconds(600));
+}
+
+TEST(FinishNtpExchanges, ANegativeTimeLooksOnceAndNeverWaits) {
+    // The first pass waits before it looks, except when no wait is allowed: then a reply
+    // already there is still taken, and silence times out at once instead of waiting.
+    ASSERT_TRUE(platform::SocketStartup());
+    for (const bool answered : {true, false}) {
+        test_support::LoopbackUdpPeer peer;
+        ASSERT_TRUE(peer.Ok());
+        platform::NetAddress address[1];
+        ASSERT_EQ(platform::ResolveAddresses("127.0.0.1", peer.Port(), address, 1), 1);
+        timelib::NtpExchange exchange;
+        timelib::SourceOutcome outcome{};
+        ASSERT_TRUE(timelib::StartNtpExchange(address, 1, &exchange, &outcome));
+        PeerBytes request;
+        ASSERT_TRUE(peer.Receive(&request, 2000));
+        if (answered) {
+            ASSERT_TRUE(peer.SendToClient(AnswerTo(request)));
+            ASSERT_EQ(platform::WaitReadable(exchange.peer.socket, 2000), 1);
+        }
+        timelib::FinishNtpExchanges(&exchange, &outcome, 1, -1);
+        EXPECT_EQ(outcome.ok, answered) << outcome.message;
+        EXPECT_EQ(std::string(outcome.message).rfind("timeout", 0),
+                  answered ? std::string::npos : 0u);
+    }
 }
 
 // A boot clock that moves on 1 ms at every reading: T1's wall reading is paired with it only
