@@ -1,7 +1,9 @@
 #include "timelib/ntp_measurement.h"
 
+#include "platform/socket.h"
+
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 
 namespace timelib {
 namespace {
@@ -71,10 +73,18 @@ void FormatReferenceId(const std::uint8_t* p, std::int32_t stratum, bool over_ip
         }
         text[length] = '\0';
     } else if (over_ipv4) {
-        std::snprintf(text, sizeof text, "%u.%u.%u.%u", p[0], p[1], p[2], p[3]);
+        // The upstream's IPv4 address, dotted.
+        platform::NetAddress upstream{4, {p[0], p[1], p[2], p[3]}, 0, 0};
+        char dotted[platform::AddressTextBytes];
+        platform::AddressToText(upstream, dotted);
+        std::memcpy(text, dotted, sizeof text - 1);
+        text[sizeof text - 1] = '\0';
     } else {
         // Over IPv6 the field is the first bytes of a hash of the upstream's address.
-        std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(Read32(p)));
+        static const char Hex[] = "0123456789ABCDEF";
+        for (int i = 0; i < 8; ++i)
+            text[i] = Hex[(p[i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0xF];
+        text[8] = '\0';
     }
 }
 

@@ -39,7 +39,7 @@ void PushCivilFields(lua_State* L, const runtime::CivilTime& f) {
     for (std::size_t i = 0; i < sizeof values / sizeof values[0]; ++i) {
         lua_pushstring(L, DateFields[i].key); // stack: date, key
         lua_pushinteger(L, values[i]);        // stack: date, key, value
-        lua_settable(L, -3);                  // stack: date
+        lua_rawset(L, -3);                    // stack: date
     }
 }
 
@@ -85,33 +85,33 @@ void PushInstantResult(lua_State* L, std::int64_t unix_ns) {
     lua_createtable(L, 0, InstantResultKeys); // stack: result
     lua_pushstring(L, "unbiased");
     PushCivilFields(L, runtime::CivilFromSeconds(second)); // stack: result, "unbiased", date
-    lua_settable(L, -3);                                   // stack: result
+    lua_rawset(L, -3);                                     // stack: result
     lua_pushstring(L, "biased");
     PushCivilFields(L, runtime::CivilFromSeconds(second - std::int64_t{bias} * 60));
-    lua_settable(L, -3);
+    lua_rawset(L, -3);
     SetStringField(L, "timezoneName", name.text);
     lua_pushstring(L, "timezoneBias");
     PushHours(L, BiasHours(bias));
-    lua_settable(L, -3);
+    lua_rawset(L, -3);
     SetNumberField(L, "time", static_cast<double>(unix_ns) / 1e9);
 }
 
 void SetNumberField(lua_State* L, const char* key, double value) {
     lua_pushstring(L, key);   // stack: table, key
     lua_pushnumber(L, value); // stack: table, key, value
-    lua_settable(L, -3);      // stack: table
+    lua_rawset(L, -3);        // stack: table
 }
 
 void SetIntegerField(lua_State* L, const char* key, std::int32_t value) {
     lua_pushstring(L, key);
     lua_pushinteger(L, value);
-    lua_settable(L, -3);
+    lua_rawset(L, -3);
 }
 
 void SetStringField(lua_State* L, const char* key, const char* value) {
     lua_pushstring(L, key);
     lua_pushstring(L, value);
-    lua_settable(L, -3);
+    lua_rawset(L, -3);
 }
 
 } // namespace timelib

@@ -403,6 +403,21 @@ int WaitAnyReadable(const SocketHandle* sockets, int count, std::int32_t timeout
 }
 
 bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
+    // IPv4, the common case, by hand: the C library formats it through printf, which costs
+    // more than the rest of a measurement.
+    if (address.family == 4) {
+        char* at = text;
+        for (int i = 0; i < 4; ++i) {
+            const unsigned byte = address.bytes[i];
+            if (byte >= 100)
+                *at++ = static_cast<char>('0' + byte / 100);
+            if (byte >= 10)
+                *at++ = static_cast<char>('0' + byte / 10 % 10);
+            *at++ = static_cast<char>('0' + byte % 10);
+            *at++ = i < 3 ? '.' : '\0';
+        }
+        return true;
+    }
     sockaddr_storage sa;
     const socklen_t size = ToSockaddr(address, &sa);
     return size != 0 && getnameinfo(reinterpret_cast<const sockaddr*>(&sa), size, text,

@@ -78,6 +78,25 @@ TEST(ResolveFirstAddress, EveryThreadGetsItsOwnAnswer) {
     platform::SocketCleanup();
 }
 
+TEST(AddressToText, NumericFormsOfBothFamilies) {
+    const struct {
+        platform::NetAddress address;
+        const char* text;
+    } cases[] = {
+        {{4, {0, 0, 0, 0}, 123, 0}, "0.0.0.0"},
+        {{4, {10, 99, 100, 255}, 123, 0}, "10.99.100.255"},
+        {{4, {192, 0, 2, 1}, 0, 0}, "192.0.2.1"},
+        {{6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 123, 0}, "::1"},
+        {{6, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2a}, 123, 0},
+         "2001:db8::2a"},
+    };
+    for (const auto& c : cases) {
+        char text[platform::AddressTextBytes] = "?";
+        EXPECT_TRUE(platform::AddressToText(c.address, text)) << c.text;
+        EXPECT_STREQ(text, c.text);
+    }
+}
+
 TEST(OpenDatagramSocket, OpensNonBlockingAndNotInherited) {
     // The exchanges receive without a poll first: a blocking socket would hang them, and a
     // receive that took "none waiting" for an error would spin through its datagram limit.
