@@ -38,7 +38,10 @@ for _, case in ipairs(cases) do
     if check.truthy(r, case[4] .. ": " .. tostring(message)) then
         check.equal(verdicts(r), case[2], case[4] .. ": verdicts")
         local of = {}
-        for _, source in ipairs(r.sources) do of[#of + 1] = source.duplicateOf end
+        for _, source in ipairs(r.sources) do
+            of[#of + 1] = source.duplicateOf
+            if source.duplicateOf then check.truthy(source.address, case[4] .. ": its address") end
+        end
         check.equal(table.concat(of), case[5] or "", case[4] .. ": duplicateOf")
         check.equal(r.agree, case[3], case[4] .. ": agree")
         check.equal(r.asked, #case[2], case[4] .. ": asked")

@@ -1,7 +1,9 @@
 // The resolver from several threads at once: each thread must get its own name's address,
-// never another thread's. A datagram socket as it is opened. On POSIX also the socket wait
-// under signals: a stream of them, and one late in the wait.
+// never another thread's. A datagram socket as it is opened; the wait for a connect or a
+// wake-up. On POSIX also the socket wait under signals: a stream of them, and one late in it.
 #include "platform/socket.h"
+#include "platform/thread.h"
+#include "tests/support/loopback_peer.h"
 
 #include <atomic>
 #include <chrono>
@@ -95,6 +97,28 @@ TEST(AddressToText, NumericFormsOfBothFamilies) {
         EXPECT_TRUE(platform::AddressToText(c.address, text)) << c.text;
         EXPECT_STREQ(text, c.text);
     }
+}
+
+TEST(WaitWritableOrReadable, TellsTheConnectFromTheWakeUp) {
+    // A listener with a full queue holds the last connect in progress: neither side is ready
+    // until the wake-up is signalled; a connected socket is ready at once.
+    ASSERT_TRUE(platform::SocketStartup());
+    test_support::LoopbackTcpListener full(0);
+    platform::SocketHandle connects[4];
+    for (platform::SocketHandle& c : connects) {
+        c = platform::OpenSocket(platform::SocketType::Stream);
+        ASSERT_TRUE(platform::SetNonBlocking(c, true));
+        platform::Connect(c, platform::InetAddr("127.0.0.1"), full.Port());
+    }
+    platform::WakeUp wake;
+    ASSERT_TRUE(platform::OpenWakeUp(&wake));
+    EXPECT_EQ(platform::WaitWritableOrReadable(connects[0], wake.readable, 1000), 1);
+    EXPECT_EQ(platform::WaitWritableOrReadable(connects[3], wake.readable, 50), 0);
+    platform::SignalWakeUp(wake);
+    EXPECT_EQ(platform::WaitWritableOrReadable(connects[3], wake.readable, 1000), 2);
+    platform::CloseWakeUp(&wake);
+    for (platform::SocketHandle c : connects)
+        platform::CloseSocket(c);
 }
 
 TEST(OpenDatagramSocket, OpensNonBlockingAndNotInherited) {
