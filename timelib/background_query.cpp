@@ -248,10 +248,10 @@ void PushQueryMetatable(lua_State* L) {
     lua_setfield(L, -2, "__index"); // stack: metatable
 }
 
-// nil and a busy message; returns 2.
-int Busy(lua_State* L, const char* message) {
+// nil and a busy message (a format that may name the limit); returns 2.
+int Busy(lua_State* L, const char* format) {
     lua_pushnil(L);
-    lua_pushstring(L, message);
+    lua_pushfstring(L, format, MaxBackgroundQueries);
     return 2;
 }
 
@@ -294,9 +294,7 @@ int Start(lua_State* L) {
     // Step 4: a place among the running queries, and the thread.
     if (!runtime::EnterModuleThread(MaxBackgroundQueries)) {
         delete query;
-        lua_pushnil(L);
-        lua_pushfstring(L, "busy: %d queries run in the background already", MaxBackgroundQueries);
-        return 2;
+        return Busy(L, "busy: %d queries run in the background already");
     }
     if (!platform::StartModuleThread(RunInBackground, query)) {
         runtime::LeaveModuleThread();
