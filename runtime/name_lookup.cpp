@@ -85,6 +85,8 @@ bool TakeThreadPlace() {
 // Resolves the count names of lookups (their indexes in which) on threads,
 // helping on this thread when nothing can cancel. False when cancelled first.
 bool ResolveShared(NameLookup* lookups, const int* which, int count, const Cancellation* cancel) {
+    if (CancelRequested(cancel))
+        return false; // nothing to start for a query already let go of
     auto* shared = new (std::nothrow) SharedNames;
     if (shared == nullptr || !platform::OpenWakeUp(&shared->done)) {
         delete shared;
