@@ -164,37 +164,25 @@ bool CoarseWall(std::int64_t* ns) {
     return true;
 }
 
-// Puts the given wall clock in place until the scope ends; its resolution is measured again
-// on it, and on the real clock afterwards.
-class WallClockScope {
-  public:
-    explicit WallClockScope(bool (*wall)(std::int64_t*)) : saved_(platform::precise_time_ops) {
-        platform::precise_time_ops.real_time_ns = wall;
-        runtime::ResetClockForTesting();
-    }
-    ~WallClockScope() {
-        platform::precise_time_ops = saved_;
-        runtime::ResetClockForTesting();
-    }
-    WallClockScope(const WallClockScope&) = delete;
-    WallClockScope& operator=(const WallClockScope&) = delete;
-
-  private:
-    platform::PreciseTimeOps saved_;
-};
-
 TEST(QueryNtpServer, TheRootDistanceCountsTheWallClocksResolution) {
     ASSERT_TRUE(platform::SocketStartup());
     test_support::LoopbackUdpPeer peer;
     ASSERT_TRUE(peer.Ok());
-    const WallClockScope coarse(CoarseWall);
-    std::thread server([&] {
-        PeerBytes request;
-        if (peer.Receive(&request, 2000))
-            peer.SendToClient(AnswerTo(request));
-    });
-    const timelib::SourceOutcome outcome = timelib::QueryNtpServer(Loopback(peer), 2000);
-    server.join();
+    timelib::SourceOutcome outcome;
+    {
+        const platform::PreciseTimeOps real = platform::precise_time_ops;
+        test_support::ScopedOps<platform::PreciseTimeOps> clocks(platform::precise_time_ops,
+                                                                 {CoarseWall, real.boot_time_ns});
+        runtime::ResetClockForTesting(); // the resolution measured on the coarse clock
+        std::thread server([&] {
+            PeerBytes request;
+            if (peer.Receive(&request, 2000))
+                peer.SendToClient(AnswerTo(request));
+        });
+        outcome = timelib::QueryNtpServer(Loopback(peer), 2000);
+        server.join();
+    }
+    runtime::ResetClockForTesting(); // and on the real one again
     ASSERT_TRUE(outcome.ok) << outcome.message;
     // Beyond half the delay, at least the one step T1 may lie behind the truth.
     const timelib::NtpMeasurement& m = outcome.measurement;
