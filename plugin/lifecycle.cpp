@@ -40,7 +40,7 @@ void Teardown(Network network) {
     runtime::DestroyHeap(runtime::Heap::String);
     // A query still running in the background (the process exits under it) keeps its
     // connection records in the module heap: the heap stays, and goes with the process.
-    if (runtime::ModuleThreads() == 0)
+    if (runtime::module_threads.Now() == 0)
         runtime::DestroyHeap(runtime::Heap::Module);
 }
 

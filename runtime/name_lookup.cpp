@@ -2,6 +2,7 @@
 
 #include "platform/thread.h"
 #include "runtime/clock.h"
+#include "runtime/module_threads.h"
 
 #include <atomic>
 #include <cstring>
@@ -10,7 +11,7 @@
 namespace runtime {
 namespace {
 
-std::atomic<int> lookup_threads{0};
+ThreadCount lookup_threads;
 
 // One name as a thread resolves it: its own copy of the text, so that the caller may leave.
 struct Entry {
@@ -69,17 +70,7 @@ void LookupThread(void* argument) {
     Release(shared);
     if (sockets)
         platform::SocketCleanup();
-    lookup_threads.fetch_sub(1, std::memory_order_acq_rel);
-}
-
-// Counts one more lookup thread unless the process has its share; false then.
-bool TakeThreadPlace() {
-    int now = lookup_threads.load(std::memory_order_acquire);
-    while (now < MaxLookupThreads) {
-        if (lookup_threads.compare_exchange_weak(now, now + 1, std::memory_order_acq_rel))
-            return true;
-    }
-    return false;
+    lookup_threads.Leave();
 }
 
 // Resolves the count names of lookups (their indexes in which) on threads,
@@ -111,11 +102,11 @@ bool ResolveShared(NameLookup* lookups, const int* which, int count, const Cance
     // the call, since it would wait anyway.
     const int wanted = count < MaxLookupThreadsPerCall ? count : MaxLookupThreadsPerCall;
     int started = 0;
-    while (started < wanted && TakeThreadPlace()) {
+    while (started < wanted && lookup_threads.Enter(MaxLookupThreads)) {
         shared->holders.fetch_add(1, std::memory_order_acq_rel);
         if (!platform::StartModuleThread(LookupThread, shared)) {
             shared->holders.fetch_sub(1, std::memory_order_acq_rel);
-            lookup_threads.fetch_sub(1, std::memory_order_acq_rel);
+            lookup_threads.Leave();
             break;
         }
         ++started;
@@ -174,10 +165,6 @@ bool ResolveNames(NameLookup* lookups, int count, const Cancellation* cancel) {
         return true;
     }
     return name_count == 0 || ResolveShared(lookups, names, name_count, cancel);
-}
-
-int RunningLookupThreads() {
-    return lookup_threads.load(std::memory_order_acquire);
 }
 
 } // namespace runtime

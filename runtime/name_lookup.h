@@ -46,7 +46,4 @@ struct NameLookup {
 // the lookups not finished by then have count 0.
 bool ResolveNames(NameLookup* lookups, int count, const Cancellation* cancel);
 
-// How many lookup threads run in the process now.
-int RunningLookupThreads();
-
 } // namespace runtime

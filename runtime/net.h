@@ -1,7 +1,8 @@
 // Client connections over TCP and UDP, IPv4 only. Owns the socket layer's started flag and
 // the connection records (from the module heap); the sockets themselves come from
-// platform/socket.h. Every operation runs on the caller's thread and, apart from name
-// resolution, a TCP connect and the wait for an event, never blocks.
+// platform/socket.h. Every operation runs on the caller's thread (a name lookup that a cancel
+// may end on one of runtime/name_lookup's) and, apart from name resolution, a TCP connect and
+// the wait for an event, never blocks.
 #pragma once
 
 #include "runtime/cancellation.h"

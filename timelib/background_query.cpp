@@ -121,7 +121,7 @@ void RunInBackground(void* argument) {
     Release(query);
     if (sockets)
         platform::SocketCleanup();
-    runtime::LeaveModuleThread();
+    runtime::module_threads.Leave();
 }
 
 // Lets go of the record: keeps the answer when the query has ended, else cancels it (under
@@ -292,12 +292,12 @@ int Start(lua_State* L) {
         return RaiseAsDirectCall(L, function->name);
     }
     // Step 4: a place among the running queries, and the thread.
-    if (!runtime::EnterModuleThread(MaxBackgroundQueries)) {
+    if (!runtime::module_threads.Enter(MaxBackgroundQueries)) {
         delete query;
         return Busy(L, "busy: %d queries run in the background already");
     }
     if (!platform::StartModuleThread(RunInBackground, query)) {
-        runtime::LeaveModuleThread();
+        runtime::module_threads.Leave();
         delete query;
         return Busy(L, "busy: no thread could be started");
     }
@@ -306,7 +306,7 @@ int Start(lua_State* L) {
 }
 
 int RunningBackgroundQueries() {
-    return runtime::ModuleThreads();
+    return runtime::module_threads.Now();
 }
 
 } // namespace timelib

@@ -72,12 +72,14 @@ bool ShareAnEndpoint(const runtime::NameLookup& a, const runtime::NameLookup& b)
     return false;
 }
 
-// An address as text without an IPv4-mapped IPv6 prefix.
-const char* Unmapped(const char* address) {
-    const char* prefix = "::ffff:";
-    return std::strncmp(address, prefix, 7) == 0 && std::strchr(address + 7, '.') != nullptr
-               ? address + 7
-               : address;
+// True when two web sources reached the same address and port (their texts read as numeric
+// addresses, so that an IPv4-mapped IPv6 address is its IPv4 form).
+bool ReachedTheSameServer(const SourceOutcome& a, const SourceOutcome& b) {
+    platform::NetAddress x;
+    platform::NetAddress y;
+    return a.port != 0 && platform::ResolveAddresses(a.address, a.port, &x, 1, true) == 1 &&
+           platform::ResolveAddresses(b.address, b.port, &y, 1, true) == 1 &&
+           runtime::SameEndpoint(x, y);
 }
 
 // The earlier source that reaches the same server as source i, or -1. NTP servers: one that
@@ -93,10 +95,8 @@ int DuplicateOf(const ServerList& list, const runtime::NameLookup* lookups,
             return j;
         if (list.https[i] && !reached && SameWebServer(list.texts[i], list.texts[j]))
             return j;
-        const SourceOutcome& a = result.outcomes[i];
-        const SourceOutcome& b = result.outcomes[j];
-        if (list.https[i] && reached && a.port != 0 && a.port == b.port &&
-            std::strcmp(Unmapped(a.address), Unmapped(b.address)) == 0)
+        if (list.https[i] && reached &&
+            ReachedTheSameServer(result.outcomes[i], result.outcomes[j]))
             return j;
     }
     return -1;

@@ -101,10 +101,6 @@ TEST(QueryNtpServers, TheVerdictsTimeIsCarriedFromTheBestReply) {
     EXPECT_NEAR(static_cast<double>(result->time_ns - end_ns) / 1e6, 0, 5); // ms
 }
 
-} // namespace
-
-namespace {
-
 TEST(SameWebServer, SchemeHostInAnyCaseAndPortAsANumber) {
     const struct {
         const char* a;
