@@ -1,7 +1,8 @@
-// Sockets, one function per system call that runtime/net, runtime/datagram and the in-process
-// test peers rely on, with no policy of their own. The IPv4 calls use Winsock 1.1 (WSOCK32) on
-// Windows; the calls on NetAddress (IPv4 and IPv6) use WS2_32 there. POSIX: BSD sockets.
-// IPv4 addresses are in network byte order; ports are in host byte order (converted inside).
+// Sockets, one function per system call that runtime/net, runtime/datagram, runtime/name_lookup
+// and the in-process test peers rely on, with no policy of their own. The IPv4 calls use
+// Winsock 1.1 (WSOCK32) on Windows; the calls on NetAddress (IPv4 and IPv6) use WS2_32 there.
+// POSIX: BSD sockets. IPv4 addresses are in network byte order; ports are in host byte order
+// (converted inside).
 #pragma once
 
 #include <cstdint>
