@@ -30,6 +30,8 @@ stuck(Rizi.QueryNTP, "time.nowhere.test", "QueryNTP in a lookup")
 stuck(Rizi.QueryNTPServers, "127.0.0.1:9 time.nowhere.test", "QueryNTPServers in a lookup")
 stuck(Rizi.RetrieveNTPTime, "time.nowhere.test", "RetrieveNTPTime in a lookup")
 stuck(Rizi.RetrieveTSTime, "127.0.0.1", "RetrieveTSTime in a connect")
--- The direct call still waits for its resolver, and fails.
+-- A connect that never completes ends at its limit, direct or in the background.
 check.equal(Rizi.RetrieveTSTime("127.0.0.1", 200), nil, "a direct connect ends at its limit")
+local q = Rizi.Start(Rizi.RetrieveTSTime, "127.0.0.1", 200)
+check.equal(select("#", q:Wait(350)), 1, "a connect in the background ends at its limit")
 check.done()
