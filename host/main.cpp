@@ -24,8 +24,9 @@ Commands:
                           ARGS reach the script as arg[1], arg[2], ... and as ...
   -e CODE [ARGS]          runs CODE the same way
   query SERVER...         measures each NTP server with Rizi.QueryNTP (an https:// URL
-                          with Rizi.QueryHTTPS): address, stratum,
-                          offset and delay in milliseconds, leap, reference ID, or why not;
+                          with Rizi.QueryHTTPS, nts://HOST with Rizi.QueryNTS): address,
+                          stratum, offset and delay in milliseconds, leap, reference ID
+                          ("authenticated" for NTS), or why not;
                           for several, all at once and the verdict of Rizi.QueryNTPServers
                           last; fails unless every server answered
 

@@ -3,9 +3,10 @@
 namespace host {
 namespace {
 
-// Per server: server, address, stratum, offset and delay in milliseconds, leap, reference ID
-// (an https:// or http:// source: its offset and delay); or the message of a server that gave
-// no time. For several servers the verdict follows.
+// Per server: server, address, stratum, offset and delay in milliseconds, leap, reference ID,
+// and "authenticated" for an nts:// source (an https:// or http:// source: its offset and
+// delay); or the message of a server that gave no time. For several servers the verdict
+// follows.
 const char* const QueryChunk = R"lua(
 local leap_names = { [0] = "no-leap", "add-leap", "del-leap" }
 local servers = { ... }
@@ -15,9 +16,10 @@ local function line(server, t, message)
         print(string.format("%-24s %-16s web offset %+.0f ms  delay %.3f ms", server,
             t.address, t.offset * 1000, t.delay * 1000))
     elseif t and t.offset then
-        print(string.format("%-24s %-16s s%-2d offset %+.3f ms  delay %.3f ms  %s  ref %s",
+        print(string.format("%-24s %-16s s%-2d offset %+.3f ms  delay %.3f ms  %s  ref %s%s",
             server, t.address, t.stratum, t.offset * 1000, t.delay * 1000,
-            leap_names[t.leap] or tostring(t.leap), t.referenceId))
+            leap_names[t.leap] or tostring(t.leap), t.referenceId,
+            t.authenticated and "  authenticated" or ""))
     else
         print(string.format("%-24s %s", server, message))
     end
@@ -26,6 +28,7 @@ end
 
 local function query(server)
     if server:match("^https?://") then return Rizi.QueryHTTPS(server) end
+    if server:lower():match("^nts://") then return Rizi.QueryNTS(server:sub(7)) end
     return Rizi.QueryNTP(server)
 end
 

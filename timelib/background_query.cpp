@@ -7,6 +7,7 @@
 #include "timelib/lua_arguments.h"
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
+#include "timelib/query_nts.h"
 #include "timelib/query_ntp_servers.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
@@ -28,6 +29,7 @@ union AnyJob {
     QueryNtpJob query_ntp;
     ServersJob servers;
     HttpsJob https;
+    QueryNtsJob nts;
 };
 
 // A network function as three steps: its arguments read, its query run, its result pushed.
@@ -63,6 +65,10 @@ const NetworkFunction NetworkFunctions[] = {
      [](lua_State* L, AnyJob* job) { ReadQueryHttpsArguments(L, &job->https); },
      [](AnyJob* job, const runtime::Cancellation* c) { RunQueryHttps(&job->https, c); },
      [](lua_State* L, const AnyJob& job) { return PushQueryHttpsResult(L, job.https); }},
+    {QueryNTS, "QueryNTS", 2, sizeof(QueryNtsJob),
+     [](lua_State* L, AnyJob* job) { ReadQueryNtsArguments(L, &job->nts); },
+     [](AnyJob* job, const runtime::Cancellation* c) { RunQueryNts(&job->nts, c); },
+     [](lua_State* L, const AnyJob& job) { return PushQueryNtsResult(L, job.nts); }},
 };
 
 // The record the script's query object and the thread share while the query runs.

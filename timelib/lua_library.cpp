@@ -7,6 +7,7 @@
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
 #include "timelib/query_ntp_servers.h"
+#include "timelib/query_nts.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
 #include "timelib/zone_functions.h"
@@ -32,6 +33,7 @@ constexpr LuaFunction RiziFunctions[] = {
     {"Now", Now},
     {"QueryHTTPS", QueryHTTPS},
     {"Start", Start},
+    {"QueryNTS", QueryNTS},
 };
 
 // Leaves a new table with every function on top of the stack.

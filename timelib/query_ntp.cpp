@@ -29,7 +29,7 @@ constexpr int MaxDatagramsPerLook = 64;
 // Takes the datagrams waiting for the exchange. True once it has ended: a valid answer, a
 // kiss-o'-death or an unsynchronised server, with the outcome set; false while it waits on.
 bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
-    std::uint8_t reply[NtpPacketBytes + 1024];
+    std::uint8_t reply[MaxNtsReplyBytes];
     for (int taken = 0; taken < MaxDatagramsPerLook; ++taken) {
         std::int64_t queued_ns = 0;
         const std::int32_t n =
@@ -42,6 +42,20 @@ bool TakeNtpReplies(const NtpExchange& exchange, SourceOutcome* outcome) {
         platform::precise_time_ops.boot_time_ns(&boot_ns);
         const std::int64_t t4_ns = exchange.t1_ns + (boot_ns - exchange.t1_boot_ns) - queued_ns;
         const ReplyCheck check = CheckNtpReply(exchange.nonce, reply, n);
+        if (exchange.nts != nullptr && check.verdict != ReplyVerdict::Ignore) {
+            // An NTS NAK has no authenticator: our identifier, which only the path saw, is
+            // what it has. It costs the session, never the time.
+            NtsReplyCheck& nts = *exchange.nts;
+            if (check.verdict == ReplyVerdict::Kiss && std::strcmp(check.kiss_code, "NTSN") == 0 &&
+                CarriesUniqueId(reply, n, nts.unique_id)) {
+                nts.refused = true;
+                SetMessage(outcome, "kiss NTSN: the server no longer takes this session's cookies");
+                return true;
+            }
+            if (!OpenNtsReply(reply, n, nts.unique_id, nts.keys, &nts.cookies))
+                continue; // not the server's: as if it never came
+            outcome->authenticated = true;
+        }
         switch (check.verdict) {
         case ReplyVerdict::Ignore:
             continue; // a stray, forged or damaged datagram: wait on
@@ -106,7 +120,7 @@ bool DrawNtpNonces(NtpTimestamp* nonces, int count) {
 
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
                       SourceOutcome* outcome, const NtpTimestamp* nonce) {
-    *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
+    *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0, 0, nullptr};
     // Step 1: a fresh nonce from the system's generator, so that an off-path sender cannot
     // guess it. Without one there is no request: a predictable nonce would let anyone answer.
     if (nonce != nullptr)
@@ -118,7 +132,12 @@ bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExcha
         return false;
     }
     const NtpPacket request = BuildNtpRequest(exchange->nonce);
-    // Step 2: the first address that takes the request; silence never moves on to the next.
+    return SendNtpRequest(addresses, count, request.data(), NtpPacketBytes, exchange, outcome);
+}
+
+bool SendNtpRequest(const platform::NetAddress* addresses, int count, const std::uint8_t* request,
+                    std::int32_t length, NtpExchange* exchange, SourceOutcome* outcome) {
+    // The first address that takes the request; silence never moves on to the next.
     for (int i = 0; i < count; ++i) {
         platform::AddressToText(addresses[i], outcome->address);
         runtime::DatagramPeer peer = runtime::NoPeer;
@@ -129,7 +148,7 @@ bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExcha
         std::int64_t boot_ns = 0;
         std::int64_t gap_ns = 0;
         runtime::ReadWallAndBoot(&now_ns, &boot_ns, &gap_ns);
-        if (runtime::SendToPeer(peer, request.data(), NtpPacketBytes)) {
+        if (runtime::SendToPeer(peer, request, length)) {
             exchange->peer = peer;
             exchange->t1_ns = now_ns;
             exchange->t1_boot_ns = boot_ns;

@@ -9,6 +9,7 @@
 #include "runtime/name_lookup.h"
 #include "timelib/lua_api.h"
 #include "timelib/ntp_measurement.h"
+#include "timelib/nts_fields.h"
 #include "timelib/server_address.h"
 #include "timelib/source_outcome.h"
 
@@ -22,6 +23,14 @@ constexpr std::int32_t DefaultQueryTimeoutMs = 1000;
 // A name with many addresses is tried on its first ones only.
 constexpr int MaxAddresses = runtime::MaxLookupAddresses;
 
+// What a reply to an NTS request must carry beside the nonce, and what it brings back.
+struct NtsReplyCheck {
+    std::uint8_t unique_id[NtsUniqueIdBytes];
+    NtsKeys keys;
+    NtsReplyCookies cookies; // from the authentic reply
+    bool refused;            // a kiss NTSN that carried unique_id: the session is spent
+};
+
 // One request in flight.
 struct NtpExchange {
     runtime::DatagramPeer peer;
@@ -29,6 +38,7 @@ struct NtpExchange {
     std::int64_t t1_ns;      // this machine's clock when the request went out
     std::int64_t t1_boot_ns; // the boot clock then, so that T4 follows it, not the wall clock
     std::int64_t t1_gap_ns;  // how closely the two were paired (see runtime::ReadWallAndBoot)
+    NtsReplyCheck* nts;      // an NTS request's; null for plain NTP
 };
 
 // What runtime::ResolveNames is given for the server: its host and port, any family.
@@ -50,8 +60,16 @@ bool DrawNtpNonces(NtpTimestamp* nonces, int count);
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
                       SourceOutcome* outcome, const NtpTimestamp* nonce = nullptr);
 
+// Sends request (length bytes whose Transmit Timestamp is exchange->nonce) to the first of
+// count addresses that takes it, as StartNtpExchange does; the exchange's nonce and nts part
+// are the caller's and stay.
+bool SendNtpRequest(const platform::NetAddress* addresses, int count, const std::uint8_t* request,
+                    std::int32_t length, NtpExchange* exchange, SourceOutcome* outcome);
+
 // Takes replies for count exchanges under one wait, until each has ended (a valid answer, a
-// kiss-o'-death or an unsynchronised server, with its outcome set) or timeout_ms have passed
+// kiss-o'-death or an unsynchronised server, with its outcome set; for an NTS exchange only a
+// reply whose authenticator verifies counts, and an NTSN kiss that carries its identifier
+// ends it as refused) or timeout_ms have passed
 // since the call (at least one look; the rest time out), or cancel is requested (the rest
 // say "cancelled"). Closed exchanges count as ended. Closes every exchange's socket.
 void FinishNtpExchanges(NtpExchange* exchanges, SourceOutcome* outcomes, int count,

@@ -16,6 +16,17 @@
 namespace timelib {
 namespace {
 
+// The scheme of an NTS source, in any case.
+bool HasNtsScheme(const char* text) {
+    static const char scheme[] = "nts://";
+    for (int i = 0; scheme[i] != '\0'; ++i) {
+        const char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i])
+            return false;
+    }
+    return true;
+}
+
 bool IsSeparator(char c) {
     return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -29,9 +40,11 @@ bool AddServer(const char* text, std::size_t length, ServerList* list) {
     copy[length] = '\0';
     char url[UrlBytes];
     list->https[list->count] = HasHttpScheme(copy);
-    if (list->https[list->count]
-            ? !NormaliseHttpsUrl(copy, url)
-            : !ParseServerAddress(copy, NtpServerPort, &list->servers[list->count]))
+    list->nts[list->count] = HasNtsScheme(copy);
+    ServerAddress* server = &list->servers[list->count];
+    if (list->https[list->count] ? !NormaliseHttpsUrl(copy, url)
+        : list->nts[list->count] ? !ParseServerAddress(copy + 6, NtsKePort, server)
+                                 : !ParseServerAddress(copy, NtpServerPort, server))
         return false;
     ++list->count;
     return true;
@@ -102,6 +115,23 @@ int DuplicateOf(const ServerList& list, const runtime::NameLookup* lookups,
     return -1;
 }
 
+// One NTS source's key exchange on a thread of its own.
+struct KeyExchangeQuery {
+    const ServerAddress* server;
+    runtime::Deadline deadline;
+    const runtime::Cancellation* cancel;
+    NtsSource* source;
+    SourceOutcome* outcome;
+    bool prepared; // a ticket is there
+    bool threaded;
+    platform::ThreadHandle thread;
+};
+
+void PrepareKeys(void* work) {
+    auto* q = static_cast<KeyExchangeQuery*>(work);
+    q->prepared = PrepareNtsSource(*q->server, q->deadline, q->cancel, q->source, q->outcome);
+}
+
 // One HTTPS source asked on a thread of its own.
 struct WebQuery {
     char url[UrlBytes];
@@ -144,10 +174,31 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     // Step 1: every HTTPS source on a thread of its own, with the whole time; one that no
     // thread takes is asked after the NTP servers.
     bool any_https = false;
+    bool any_nts = false;
     WebQuery web[MaxSources];
+    const runtime::Deadline deadline{runtime::ElapsedMs(), timeout_ms};
+    NtsSource nts[MaxSources];
+    KeyExchangeQuery keys[MaxSources];
     for (int i = 0; i < list.count; ++i) {
         result->duplicate_of[i] = -1;
         web[i].threaded = false;
+        keys[i] = KeyExchangeQuery{&list.servers[i], deadline, cancel, &nts[i],
+                                   &result->outcomes[i], false, false, {}};
+        if (list.nts[i]) {
+            // NTS sources: the same key-exchange server votes once; a session with a cookie
+            // left needs no thread.
+            any_nts = true;
+            for (int j = 0; j < i && result->duplicate_of[i] < 0; ++j) {
+                if (list.nts[j] && result->duplicate_of[j] < 0 &&
+                    SameNtsServer(list.servers[i], list.servers[j]))
+                    result->duplicate_of[i] = j;
+            }
+            if (result->duplicate_of[i] < 0 &&
+                !(keys[i].prepared = TakeNtsSourceTicket(list.servers[i], &nts[i])))
+                keys[i].threaded =
+                    platform::StartJoinableThread(PrepareKeys, &keys[i], &keys[i].thread);
+            continue;
+        }
         if (!list.https[i])
             continue;
         any_https = true;
@@ -169,7 +220,7 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     int name_count = 0;
     for (int i = 0; i < list.count; ++i) {
         lookups[i] = runtime::NameLookup{"", 0, runtime::LookupKind::Any, {}, 0};
-        if (!list.https[i]) {
+        if (!list.https[i] && !list.nts[i]) {
             names[name_count] = NtpServerLookup(list.servers[i]);
             source_of[name_count++] = i;
         }
@@ -179,6 +230,23 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
         lookups[source_of[k]] = names[k];
         NtpServerResolved(names[k], cancelled, &result->outcomes[source_of[k]]);
     }
+    // Every key exchange has ended (one that had no thread is made now); an NTS source's
+    // addresses are its NTP server's.
+    for (int i = 0; i < list.count; ++i) {
+        if (!list.nts[i] || result->duplicate_of[i] >= 0 || keys[i].prepared)
+            continue;
+        if (keys[i].threaded)
+            platform::JoinThread(keys[i].thread);
+        else
+            PrepareKeys(&keys[i]);
+    }
+    for (int i = 0; i < list.count; ++i) {
+        if (!keys[i].prepared)
+            continue;
+        const NtsNtpServer& ntp = nts[i].ticket.ntp_server;
+        lookups[i].count = ntp.count;
+        std::copy(ntp.addresses, ntp.addresses + ntp.count, lookups[i].addresses);
+    }
     // Step 3: a request to every server not already asked, one after another at once. The
     // timeout counts from here, as for a single server.
     const std::int32_t start = runtime::ElapsedMs();
@@ -186,21 +254,31 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     NtpTimestamp nonces[MaxSources]; // every request's, from one draw
     DrawNtpNonces(nonces, list.count);
     for (int i = 0; i < list.count; ++i) {
-        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0};
+        exchanges[i] = NtpExchange{runtime::NoPeer, 0, 0, 0, 0, nullptr};
         if (list.https[i] || lookups[i].count <= 0)
             continue;
         result->duplicate_of[i] = DuplicateOf(list, lookups, *result, i, false);
-        if (result->duplicate_of[i] >= 0)
+        if (result->duplicate_of[i] >= 0) {
             platform::AddressToText(lookups[i].addresses[0], result->outcomes[i].address);
-        else
+            if (list.nts[i]) // its cookie was not spent
+                ReturnNtsCookies(nts[i].server, nts[i].ticket.session,
+                                 NtsReplyCookies{1, {nts[i].ticket.cookie}});
+        } else if (list.nts[i]) {
+            StartNtsExchange(&nts[i], &exchanges[i], &result->outcomes[i]);
+        } else {
             StartNtpExchange(lookups[i].addresses, lookups[i].count, &exchanges[i],
                              &result->outcomes[i], &nonces[i]);
+        }
     }
     // Step 4: replies as they come, under one wait, until each exchange has ended or the
-    // deadline has passed; beside HTTPS sources, NTP servers get a second at most.
+    // deadline has passed; beside HTTPS and NTS sources, NTP servers get a second at most.
     const std::int32_t ntp_limit_ms =
-        any_https && (timeout_ms > 1000 || timeout_ms < 0) ? 1000 : timeout_ms;
+        (any_https || any_nts) && (timeout_ms > 1000 || timeout_ms < 0) ? 1000 : timeout_ms;
     FinishNtpExchanges(exchanges, result->outcomes, list.count, ntp_limit_ms, cancel);
+    for (int i = 0; i < list.count; ++i) {
+        if (keys[i].prepared && result->duplicate_of[i] < 0)
+            EndNtsExchange(&nts[i], result->outcomes[i]);
+    }
     // Step 5: the HTTPS sources' answers; one that had no thread is asked now, within what is
     // left of the whole time.
     for (int i = 0; i < list.count; ++i) {
@@ -283,11 +361,10 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
 
 void ReadQueryNtpServersArguments(lua_State* L, ServersJob* job) {
     ReadServerList(L, &job->list);
-    bool any_https = false;
+    bool slow = false; // a source that needs more than one round trip
     for (int i = 0; i < job->list.count; ++i)
-        any_https = any_https || job->list.https[i];
-    job->timeout_ms =
-        OptInt32Argument(L, 2, any_https ? DefaultHttpsTimeoutMs : DefaultQueryTimeoutMs);
+        slow = slow || job->list.https[i] || job->list.nts[i];
+    job->timeout_ms = OptInt32Argument(L, 2, slow ? DefaultHttpsTimeoutMs : DefaultQueryTimeoutMs);
 }
 
 void RunQueryNtpServers(ServersJob* job, const runtime::Cancellation* cancel) {
@@ -326,6 +403,8 @@ int PushQueryNtpServersResult(lua_State* L, const ServersJob& job) {
             SetIntegerField(L, "duplicateOf", result.duplicate_of[i] + 1);
         } else if (o.ok) {
             SetMeasurementFields(L, o);
+            if (!o.authenticated)
+                SetBooleanField(L, "authenticated", false);
             SetStringField(L, "verdict", result.selection.agrees[i] ? "agrees" : "disagrees");
         } else {
             if (o.address[0] != '\0')

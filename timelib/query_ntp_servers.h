@@ -12,6 +12,7 @@
 #include "timelib/lua_arguments.h"
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
+#include "timelib/query_nts.h"
 
 #include <cstdint>
 
@@ -22,7 +23,8 @@ static_assert(ServerTextBytes >= UrlBytes, "a server text holds a URL");
 struct ServerList {
     int count;
     bool https[MaxSources];                  // an https:// (or http://) source
-    ServerAddress servers[MaxSources];       // for an NTP server
+    bool nts[MaxSources];                    // an nts:// source
+    ServerAddress servers[MaxSources];       // an NTP server, or an NTS key-exchange server
     char texts[MaxSources][ServerTextBytes]; // as the script gave them
 };
 
@@ -40,14 +42,16 @@ struct ServersOutcome {
 };
 
 // Splits text at commas and white space into server texts; false when one is neither an NTP
-// server (see ParseServerAddress) nor an http(s):// URL, or there are none or more than
-// MaxSources.
+// server (see ParseServerAddress), nor nts:// and an NTS key-exchange server, nor an
+// http(s):// URL, or there are none or more than MaxSources.
 bool SplitServerList(const char* text, ServerList* list);
 
 // Asks every source at once (a server already asked under another name or the same one is a
-// duplicate, not asked again): each HTTPS source within timeout_ms; each NTP server, once
-// every name has resolved, until it has answered or failed or until timeout_ms have passed
-// (at most 1000 ms when the list holds HTTPS sources). A cancel ends every wait early.
+// duplicate, not asked again): each HTTPS source within timeout_ms; each NTS source's key
+// exchange, when one is due, within timeout_ms; each NTP server and NTS source, once every
+// name has resolved and every key exchange has ended, until it has answered or failed or
+// until timeout_ms have passed (at most 1000 ms when the list holds HTTPS or NTS sources).
+// A cancel ends every wait early.
 void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOutcome* result,
                      const runtime::Cancellation* cancel = nullptr);
 

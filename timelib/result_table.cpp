@@ -114,4 +114,10 @@ void SetStringField(lua_State* L, const char* key, const char* value) {
     lua_rawset(L, -3);
 }
 
+void SetBooleanField(lua_State* L, const char* key, bool value) {
+    lua_pushstring(L, key);
+    lua_pushboolean(L, value ? 1 : 0);
+    lua_rawset(L, -3);
+}
+
 } // namespace timelib

@@ -23,9 +23,11 @@ void PushDateFields(lua_State* L, runtime::TimeValue t);
 // and time (seconds with the fraction).
 void PushInstantResult(lua_State* L, std::int64_t unix_ns);
 
-// With a table on top of the stack, stores a number, an integer or a string under key.
+// With a table on top of the stack, stores a number, an integer, a string or a boolean under
+// key.
 void SetNumberField(lua_State* L, const char* key, double value);
 void SetIntegerField(lua_State* L, const char* key, std::int32_t value);
 void SetStringField(lua_State* L, const char* key, const char* value);
+void SetBooleanField(lua_State* L, const char* key, bool value);
 
 } // namespace timelib

@@ -29,6 +29,8 @@ void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome) {
     SetNumberField(L, "rootDispersion", m.root_dispersion);
     SetStringField(L, "referenceId", m.reference_id);
     SetIntegerField(L, "version", m.version);
+    if (outcome.authenticated)
+        SetBooleanField(L, "authenticated", true);
 }
 
 int PushSourceResult(lua_State* L, const SourceOutcome& outcome) {

@@ -14,10 +14,11 @@ namespace timelib {
 constexpr int MessageBytes = 320;
 
 // How a source's query ended: a measurement, or a message starting with one fixed word
-// (resolve, network, timeout, kiss, unsynchronised, tls, http, https unavailable).
+// (resolve, network, timeout, kiss, unsynchronised, tls, http, nts-ke, https unavailable).
 struct SourceOutcome {
     bool ok;
-    bool http; // from a Date header: whole seconds, no NTP health fields
+    bool http;          // from a Date header: whole seconds, no NTP health fields
+    bool authenticated; // an NTS reply whose authenticator verified
     NtpMeasurement measurement;
     std::int64_t boot_ns; // the boot clock when the reply arrived (measurement.server_ns then)
     char address[platform::AddressTextBytes]; // the address asked (and, on success, answering)
@@ -36,7 +37,7 @@ void SetMessage(SourceOutcome* outcome, const char* format, ...)
 
 // With a table on top of the stack, stores the measurement keys of an outcome that is ok:
 // offset, delay, precision, rootDistance and address, and for an NTP source also stratum,
-// leap, rootDelay, rootDispersion, referenceId and version.
+// leap, rootDelay, rootDispersion, referenceId and version; authenticated when it is.
 void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome);
 
 // Pushes what a one-source query returns: its result table (the calendar tables and time, then
