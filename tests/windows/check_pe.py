@@ -46,6 +46,10 @@ ALLOWED_IMPORTS = {
     "ws2_32.dll",
     "advapi32.dll",
     "winhttp.dll",
+    # Network Time Security: the system's chain engine for the key-exchange server's
+    # certificate, and Mbed TLS's random numbers.
+    "crypt32.dll",
+    "bcrypt.dll",
 }
 # Imports that prove the intended services are the ones linked: Winsock 1.1 and the
 # host's Lua.
@@ -54,6 +58,10 @@ REQUIRED_IMPORTS = {"wsock32.dll", "kernel32.dll", "lua5.1.dll"}
 # The help viewer's folder: the system's Windows folder, never the per-user one that
 # GetWindowsDirectoryA gives on a terminal server (where a planted hh.exe would run).
 REQUIRED_FUNCTIONS = {("kernel32.dll", "GetSystemWindowsDirectoryA")}
+# A certificate of an NTS key-exchange server is checked by the system's chain engine with its
+# SSL policy, as WinHTTP checks a web server's.
+REQUIRED_FUNCTIONS |= {("crypt32.dll", "CertGetCertificateChain"),
+                       ("crypt32.dll", "CertVerifyCertificateChainPolicy")}
 FORBIDDEN_FUNCTIONS = {("kernel32.dll", "GetWindowsDirectoryA")}
 
 # The Lua module's single export.
@@ -174,7 +182,8 @@ def main():
         return 1 if checks.failed else 0
 
     absent = sorted(name for _, name in REQUIRED_FUNCTIONS - functions)
-    checks.check(not absent, "imports GetSystemWindowsDirectoryA", "missing " + ", ".join(absent))
+    checks.check(not absent, "imports GetSystemWindowsDirectoryA and the chain check",
+                 "missing " + ", ".join(absent))
     present = sorted(name for _, name in FORBIDDEN_FUNCTIONS & functions)
     checks.check(not present, "no GetWindowsDirectoryA", "imports " + ", ".join(present))
 

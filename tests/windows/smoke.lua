@@ -2,8 +2,9 @@
 -- lua5.1.dll and registered its actions. One line per check; an error at the end when any
 -- failed, so the host exits non-zero.
 -- Then the Lua module from the same zip, loaded into this process as a Lua user would.
--- Usage: rizi-host run smoke.lua [SERVER [MODULE_DIR]]
---   SERVER: the loopback time servers, 127.0.0.1; MODULE_DIR: the zip's lua folder, "lua"
+-- Usage: rizi-host run smoke.lua [SERVER [MODULE_DIR [NTS_SERVER]]]
+--   SERVER: the loopback time servers, 127.0.0.1; MODULE_DIR: the zip's lua folder, "lua";
+--   NTS_SERVER: an NTS key-exchange server whose certificate this wine trusts, if any
 
 local server = arg and arg[1] or "127.0.0.1"
 local module_dir = arg and arg[2] or "lua"
@@ -35,7 +36,7 @@ check(host.ShowHelp("C:\\nonexistent-rizi-help") == 0, "irPlg_ShowHelpForPlugin 
 
 -- Table Rizi: exactly its functions.
 local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime",
-                "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS", "Start" }
+                "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS", "Start", "QueryNTS" }
 check(type(Rizi) == "table", "global Rizi is a table", type(Rizi))
 if type(Rizi) ~= "table" then
     error(string.format("%d of %d checks failed", failed, count))
@@ -103,6 +104,19 @@ if type(measured) == "table" then
 end
 local kiss, kiss_why = Rizi.QueryNTP("127.0.0.1:12304", 2000)
 check(kiss == nil and kiss_why == "kiss RATE", "QueryNTP hears a kiss-o'-death", tostring(kiss_why))
+
+-- Network Time Security through the 32-bit TLS library: a key-exchange port that nothing
+-- serves here fails as a refused connection, never a crash. An NTS server given as the third
+-- argument (its certificate trusted) is measured.
+local nts_server = arg and arg[3]
+local nts, nts_why = Rizi.QueryNTS(nts_server or "127.0.0.1:4467", 2000)
+if nts_server then
+    check(type(nts) == "table" and nts.authenticated == true and math.abs(nts.offset) < 0.5,
+          "QueryNTS measures with an authenticated reply", tostring(nts_why))
+else
+    check(nts == nil and tostring(nts_why):match("^network") ~= nil,
+          "QueryNTS without a key-exchange server gives nil and network", tostring(nts_why))
+end
 
 -- A query in the background: a thread of its own, which keeps the 32-bit plug-in loaded.
 local started = Rizi.Start(Rizi.QueryNTP, server, 2000)
