@@ -1,6 +1,10 @@
 -- The Lua module rizi for LuaRocks: `luarocks make` in a checkout builds it with CMake and
 -- installs rizi.so (rizi.dll) alone. The version is the release's, RIZI_RELEASE_VERSION in
 -- CMakeLists.txt; the test rockspec_version keeps this file's name and version equal to it.
+-- Mbed TLS, linked statically, comes from build/mbedtls/<arch> of the checkout, built at
+-- configure time by scripts/build-mbedtls.sh when missing; `luarocks make MBEDTLS_DIR=DIR`
+-- names one built already (without it LuaRocks warns of an unmatched variable, and the
+-- default holds).
 rockspec_format = "3.0"
 package = "rizi"
 version = "1.2.0-1"
@@ -38,5 +42,6 @@ build = {
       LUA_INCDIR = "$(LUA_INCDIR)",
       LUA_LIBDIR = "$(LUA_LIBDIR)",
       LUALIB = "$(LUALIB)",
+      RIZI_MBEDTLS_DIR = "$(MBEDTLS_DIR)",
    },
 }
