@@ -46,6 +46,10 @@ ALLOWED_IMPORTS = {
     "ws2_32.dll",
     "advapi32.dll",
     "winhttp.dll",
+    # NTS: the certificate chain checked by the system's chain engine, and the random
+    # numbers of the statically linked Mbed TLS.
+    "crypt32.dll",
+    "bcrypt.dll",
 }
 # Imports that prove the intended services are the ones linked: Winsock 1.1 and the
 # host's Lua.
