@@ -9,8 +9,14 @@ if(WIN32)
 else()
     set(RIZI_MBEDTLS_ARCH linux)
 endif()
-set(RIZI_MBEDTLS_DIR "${PROJECT_SOURCE_DIR}/build/mbedtls/${RIZI_MBEDTLS_ARCH}" CACHE PATH
-    "Mbed TLS 3.6 built by scripts/build-mbedtls.sh for this architecture")
+set(RIZI_MBEDTLS_DEFAULT_DIR "${PROJECT_SOURCE_DIR}/build/mbedtls/${RIZI_MBEDTLS_ARCH}")
+set(RIZI_MBEDTLS_DIR "${RIZI_MBEDTLS_DEFAULT_DIR}" CACHE PATH
+    "Mbed TLS 3.6 built by scripts/build-mbedtls.sh for this architecture (empty: the default)")
+# Empty means the default: the rockspec passes $(MBEDTLS_DIR), which LuaRocks leaves empty when
+# the user names no folder.
+if(RIZI_MBEDTLS_DIR STREQUAL "")
+    set_property(CACHE RIZI_MBEDTLS_DIR PROPERTY VALUE "${RIZI_MBEDTLS_DEFAULT_DIR}")
+endif()
 if(NOT EXISTS "${RIZI_MBEDTLS_DIR}/lib/libmbedtls.a")
     message(STATUS "Mbed TLS: building it for ${RIZI_MBEDTLS_ARCH} (scripts/build-mbedtls.sh)")
     execute_process(COMMAND bash "${PROJECT_SOURCE_DIR}/scripts/build-mbedtls.sh"

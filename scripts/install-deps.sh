@@ -25,11 +25,12 @@ linux_pkgs=(build-essential cmake ninja-build pkg-config liblua5.1-0-dev lua5.1
             googletest libgtest-dev libxml2-utils clang libclang-rt-dev clang-format git
             chrony xinetd iproute2 util-linux procps python3 faketime
             luajit lua5.4 liblua5.4-dev luarocks fp-utils libchm-bin zip unzip
+            dpkg-dev # dpkg-source, which unpacks the Mbed TLS source package
             libcurl4-openssl-dev # its header only: libcurl itself is loaded when first needed
             libcurl4 nginx-light openssl # the HTTPS tests: the client, a web server, a test CA
             ntpsec-ntpdig python3-ntplib) # the NTP clients the retrieval benchmark compares with
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-              python3-pefile wine wine64 dpkg-dev)
+              python3-pefile wine wine64)
 
 # apt-get update, tried again a few times: a mirror in the middle of a sync fails it for a
 # while. When one index still cannot be had, apt keeps going with the others, and so do we:

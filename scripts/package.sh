@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The release archives in dist/, built here from the release builds:
 #   Rizi-VERSION-win32.zip          Rizi.lmd (i686, stripped), Rizi.chm, README.txt,
-#                                   CHANGES.txt and LICENSE.txt with CR LF line ends,
-#                                   examples/, lua/rizi.dll (the Lua module, i686), and try/
-#                                   with the i686 rizi-host.exe and lua5.1.dll
+#                                   CHANGES.txt, LICENSE.txt and LICENSE-mbedtls.txt with
+#                                   CR LF line ends, examples/, lua/rizi.dll (the Lua module,
+#                                   i686), and try/ with the i686 rizi-host.exe and lua5.1.dll
 #   Rizi-VERSION-linux-x86_64.tar.gz  Rizi-VERSION-linux-x86_64/ with the Linux Rizi.lmd,
 #                                   rizi-host, README.txt, CHANGES.txt, LICENSE.txt,
-#                                   examples/ and lua/5.1/rizi.so
+#                                   LICENSE-mbedtls.txt, examples/ and lua/5.1/rizi.so
 #   SHA256SUMS                      over both
 # VERSION is the release's, RIZI_RELEASE_VERSION in CMakeLists.txt, as the build wrote it to
 # plugin/version.h (the plug-in itself reports the version in project()). The user README is help/README.txt. Two runs from
@@ -33,6 +33,14 @@ echo "== Linux x86-64 release build"
 cmake -S . -B build/linux-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIZI_WERROR=ON \
     -DRIZI_TESTS=OFF -DRIZI_BENCH=OFF >/dev/null
 ninja -C build/linux-release -j"$jobs" plugin host lua_module
+
+# The plug-in and the module link Mbed TLS statically: its licence goes with them, from the
+# source tree scripts/build-mbedtls.sh unpacked for these builds.
+mbedtls_licence=(build/mbedtls/source/mbedtls-*/LICENSE)
+if [[ ${#mbedtls_licence[@]} -ne 1 || ! -f ${mbedtls_licence[0]} ]]; then
+    echo "package: no single Mbed TLS source tree with its LICENSE in build/mbedtls/source" >&2
+    exit 1
+fi
 
 version_of() { # BUILD_DIR
     sed -n 's/^#define RIZI_RELEASE_TEXT "\(.*\)"$/\1/p' "$1/generated/plugin/version.h"
@@ -64,6 +72,7 @@ user_readme >"$stage/README.txt"
 crlf "$stage/README.txt" >"$win/README.txt"
 crlf LICENSE >"$win/LICENSE.txt"
 crlf CHANGES.txt >"$win/CHANGES.txt"
+crlf "${mbedtls_licence[0]}" >"$win/LICENSE-mbedtls.txt"
 cp examples/*.lua "$win/examples/"
 i686-w64-mingw32-strip --strip-unneeded -o "$win/lua/rizi.dll" build/win32/lib/lua/5.1/rizi.dll
 i686-w64-mingw32-strip --strip-unneeded -o "$win/try/rizi-host.exe" build/win32/bin/rizi-host.exe
@@ -74,6 +83,7 @@ strip --strip-unneeded -o "$linux/rizi-host" build/linux-release/bin/rizi-host
 cp "$stage/README.txt" "$linux/README.txt"
 cp LICENSE "$linux/LICENSE.txt"
 cp CHANGES.txt "$linux/CHANGES.txt"
+cp "${mbedtls_licence[0]}" "$linux/LICENSE-mbedtls.txt"
 cp examples/*.lua "$linux/examples/"
 strip --strip-unneeded -o "$linux/lua/5.1/rizi.so" build/linux-release/lib/lua/5.1/rizi.so
 rm "$stage/README.txt"
@@ -86,7 +96,7 @@ find "$stage" -exec touch -h -d "@$epoch" {} +
 # zip: the files at the top of the archive (Windows unpacks into a folder of the archive's
 # name), in this order, without directory entries or extra attributes.
 (cd "$win" && zip -X -q -9 "$root/dist/$win_name.zip" Rizi.lmd Rizi.chm README.txt CHANGES.txt \
-    LICENSE.txt examples/*.lua lua/rizi.dll try/rizi-host.exe try/lua5.1.dll)
+    LICENSE.txt LICENSE-mbedtls.txt examples/*.lua lua/rizi.dll try/rizi-host.exe try/lua5.1.dll)
 # tar: one folder, names sorted, numeric root owner, no time in the gzip header.
 tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
     --format=gnu -cf - "$linux_name" | gzip -9 -n >"dist/$linux_name.tar.gz"

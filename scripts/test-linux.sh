@@ -49,14 +49,17 @@ echo "== luarocks make into a temporary tree (Lua 5.1 and 5.4), one script throu
 (
     rocks=$(mktemp -d)
     trap 'rm -rf "$rocks"' EXIT
-    # A copy of the checkout: LuaRocks builds in build.luarocks/ beside the rockspec.
+    # A copy of the checkout: LuaRocks builds in build.luarocks/ beside the rockspec. It takes
+    # the Mbed TLS that the build above left in this tree, rather than fetching and building
+    # its own.
     mkdir "$rocks/src"
     tar -C "$root" --exclude=./build --exclude=./build.luarocks --exclude=./dist \
         --exclude=./.git -cf - . | tar -C "$rocks/src" -xf -
     cd "$rocks/src"
     for version in 5.1 5.4; do
         luarocks --lua-version "$version" make --tree "$rocks/tree" rizi-*.rockspec \
-            >"$rocks/make-$version.log" 2>&1 || { cat "$rocks/make-$version.log"; exit 1; }
+            MBEDTLS_DIR="$root/build/mbedtls/linux" >"$rocks/make-$version.log" 2>&1 ||
+            { cat "$rocks/make-$version.log"; exit 1; }
     done
     for lua in lua5.1 luajit lua5.4; do
         version=5.1

@@ -22,10 +22,10 @@ check.equal(select(2, author:gsub("\r\n", "")), 3, "three CR LF pairs")
 check.truthy(not author:find("\r\n$"), "no line break after the last line")
 
 local doc = host.Actions() or ""
-check.equal(#doc, 12170, "document length")
+check.equal(#doc, 14374, "document length")
 check.equal(doc:sub(1, 17), "<ActionTemplates>", "document starts with the root")
 check.equal(doc:sub(-18), "</ActionTemplates>", "document ends with the root, no line end")
-check.equal(select(2, doc:gsub("\r\n", "")), 300, "301 lines joined by CR LF")
+check.equal(select(2, doc:gsub("\r\n", "")), 342, "343 lines joined by CR LF")
 check.truthy(not doc:find("[^\r]\n"), "no bare line feeds")
 local names = {}
 for name in doc:gmatch("<Name>(Rizi%.[%a]+)</Name>") do
@@ -33,7 +33,7 @@ for name in doc:gmatch("<Name>(Rizi%.[%a]+)</Name>") do
 end
 check.equal(table.concat(names, " "),
     "Rizi.GetTimezoneName Rizi.GetTimezoneBias Rizi.RetrieveNTPTime Rizi.RetrieveTSTime"
-        .. " Rizi.QueryNTP Rizi.QueryNTPServers Rizi.Now Rizi.QueryHTTPS Rizi.Start",
+        .. " Rizi.QueryNTP Rizi.QueryNTPServers Rizi.Now Rizi.QueryHTTPS Rizi.Start Rizi.QueryNTS",
     "the actions in order")
 check.equal(host.Actions(), doc, "a second call gives the same document")
 

@@ -49,12 +49,12 @@ expect_list "SHA256SUMS covers both archives" "$(awk '{print $2}' "$dist/SHA256S
 unzip -tq "$zip" >/dev/null
 check $? "unzip -t $zip"
 expect_list "the files of ${zip##*/}" "$(unzip -Z1 "$zip")" \
-    "$(printf '%s\n' Rizi.lmd Rizi.chm README.txt CHANGES.txt LICENSE.txt lua/rizi.dll \
-        try/rizi-host.exe try/lua5.1.dll "$examples")"
+    "$(printf '%s\n' Rizi.lmd Rizi.chm README.txt CHANGES.txt LICENSE.txt LICENSE-mbedtls.txt \
+        lua/rizi.dll try/rizi-host.exe try/lua5.1.dll "$examples")"
 unzip -q "$zip" -d "$work/win32"
 check $? "unzip $zip"
 win=$work/win32
-for text in README.txt CHANGES.txt LICENSE.txt; do
+for text in README.txt CHANGES.txt LICENSE.txt LICENSE-mbedtls.txt; do
     # Every line ends in CR LF: no LF without its CR.
     lines=$(wc -l <"$win/$text")
     crlf_lines=$(grep -c $'\r$' "$win/$text")
@@ -88,13 +88,17 @@ done
 tar -tzf "$tarball" >"$work/tar.txt"
 check $? "tar -tzf $tarball"
 expect_list "the files of ${tarball##*/}" "$(grep -v '/$' "$work/tar.txt")" \
-    "$(printf '%s\n' Rizi.lmd rizi-host README.txt CHANGES.txt LICENSE.txt lua/5.1/rizi.so \
-        "$examples" |
+    "$(printf '%s\n' Rizi.lmd rizi-host README.txt CHANGES.txt LICENSE.txt LICENSE-mbedtls.txt \
+        lua/5.1/rizi.so "$examples" |
         sed "s|^|$linux_name/|")"
 tar -xzf "$tarball" -C "$work"
 linux=$work/$linux_name
-! grep -q $'\r' "$linux/README.txt" "$linux/CHANGES.txt" "$linux/LICENSE.txt"
-check $? "README.txt, CHANGES.txt and LICENSE.txt in the tarball have LF line ends"
+! grep -q $'\r' "$linux/README.txt" "$linux/CHANGES.txt" "$linux/LICENSE.txt" \
+    "$linux/LICENSE-mbedtls.txt"
+check $? "README.txt, CHANGES.txt and the licences in the tarball have LF line ends"
+# Mbed TLS is linked in: its licence is the one of the source it was built from.
+cmp -s "$linux/LICENSE-mbedtls.txt" "$(ls "$source_root"/build/mbedtls/source/mbedtls-*/LICENSE)"
+check $? "LICENSE-mbedtls.txt in the tarball is Mbed TLS's LICENSE"
 for file in Rizi.lmd rizi-host lua/5.1/rizi.so; do
     readelf -h "$linux/$file" 2>/dev/null | grep -q "Machine:.*X86-64"
     check $? "$file in the tarball is x86-64 code"

@@ -3,7 +3,8 @@
 # commit, each with its own build folders, give the same SHA256SUMS. One clone lies under /tmp
 # and one under /var/tmp, whose paths sort before and after /usr, where the linker's own
 # libraries live: whatever follows the tree's folder (its name, or its place in an order of
-# paths) shows. Only the downloaded Debian sources of Lua are shared; everything is built twice.
+# paths) shows. Only the downloaded Debian sources of Lua and Mbed TLS are shared; everything is
+# built twice.
 # Usage: reproducible_test.sh   (in a git work tree; tests its HEAD commit)
 set -euo pipefail
 export LC_ALL=C
@@ -16,10 +17,12 @@ trap 'rm -rf "${clones[@]}"' EXIT
 for clone in "${clones[@]}"; do
     git clone -q --no-checkout "$root" "$clone/rizi"
     git -C "$clone/rizi" checkout -q --detach "$commit"
-    if [[ -d $root/build/lua-win/source ]]; then
-        mkdir -p "$clone/rizi/build/lua-win"
-        cp -a "$root/build/lua-win/source" "$clone/rizi/build/lua-win/"
-    fi
+    for sources in lua-win mbedtls; do
+        if [[ -d $root/build/$sources/source ]]; then
+            mkdir -p "$clone/rizi/build/$sources"
+            cp -a "$root/build/$sources/source" "$clone/rizi/build/$sources/"
+        fi
+    done
     start=$SECONDS
     bash "$clone/rizi/scripts/package.sh" >"$clone/package.log" 2>&1 ||
         { cat "$clone/package.log"; exit 1; }

@@ -30,8 +30,8 @@ local author = info.author or ""
 check(select(2, author:gsub("\r\n", "")) == 3 and author:find("\169", 1, true) ~= nil,
       "irPlg_GetAuthorInfo: four lines with the 0xA9 byte", string.format("%q", author))
 local doc = host.Actions() or ""
-check(#doc == 12170 and doc:sub(1, 17) == "<ActionTemplates>" and doc:sub(-18) == "</ActionTemplates>",
-      "irPlg_GetPluginActionXML: the 12170-byte document", tostring(#doc) .. " bytes")
+check(#doc == 14374 and doc:sub(1, 17) == "<ActionTemplates>" and doc:sub(-18) == "</ActionTemplates>",
+      "irPlg_GetPluginActionXML: the 14374-byte document", tostring(#doc) .. " bytes")
 check(host.ShowHelp("C:\\nonexistent-rizi-help") == 0, "irPlg_ShowHelpForPlugin without a help file: 0")
 
 -- Table Rizi: exactly its functions.

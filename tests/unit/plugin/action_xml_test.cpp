@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t DocumentBytes = 12170;
+constexpr std::int32_t DocumentBytes = 14374;
 // The document of the first four actions, which the added actions follow in both parts.
 constexpr std::size_t FirstFourBytes = 2757;
 constexpr std::uint32_t FirstFourCrc = 0xE0FBBE31u;
@@ -230,7 +230,7 @@ TEST_F(ActionDocument, Form) {
     for (std::size_t at; (at = doc.find("\r\n", from)) != std::string::npos; from = at + 2)
         lines.push_back(doc.substr(from, at - from));
     lines.push_back(doc.substr(from));
-    EXPECT_EQ(lines.size(), 301u);
+    EXPECT_EQ(lines.size(), 343u);
     std::size_t defaults = 0;
     for (const std::string& line : lines) {
         EXPECT_FALSE(line.empty());
@@ -239,7 +239,7 @@ TEST_F(ActionDocument, Form) {
         EXPECT_EQ(line.find("/>"), std::string::npos) << line;
         defaults += line == "<Default></Default>" ? 1 : 0;
     }
-    EXPECT_EQ(defaults, 26u);
+    EXPECT_EQ(defaults, 30u);
     for (unsigned char ch : doc)
         EXPECT_LT(ch, 0x80);
 }
@@ -264,7 +264,7 @@ std::string ExpectedTree() {
         t += std::string(static_cast<std::size_t>(2 * depth), ' ') + name + "\n";
     };
     // The number of arguments of each action, in document order.
-    const int arguments[] = {0, 0, 2, 2, 2, 2, 0, 2, 3};
+    const int arguments[] = {0, 0, 2, 2, 2, 2, 0, 2, 3, 2};
     for (int args : arguments) {
         line(1, "Action");
         for (const char* n : {"Name", "Description", "ReturnValueType"})
@@ -402,6 +402,19 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
          "contains(/*/Extended/Action[9]/ReturnValueDescription, 'busy') and "
          "contains(/*/Extended/Action[9]/Note, 'cancelled'))",
          "true"},
+        {"/*/Action[10]/Name", "Rizi.QueryNTS"},
+        {"/*/Action[10]/ReturnValueType", "table"},
+        {"/*/Action[10]//Arg[1]/Name", "Server"},
+        {"/*/Action[10]//Arg[1]/Type", "string"},
+        {"/*/Action[10]//Arg[1]/Required", "1"},
+        {"/*/Action[10]//Arg[2]/Name", "Timeout"},
+        {"/*/Action[10]//Arg[2]/Type", "number"},
+        {"/*/Action[10]//Arg[2]/Required", "0"},
+        // The key-exchange server's default port, and every failure word of NTS.
+        {"string(contains(/*/Action[10]//Arg[1]/Description, '4460'))", "true"},
+        {"string(contains(/*/Extended/Action[10]/Note, "
+         "'resolve, network, timeout, tls, nts-ke, kiss or unsynchronised.'))",
+         "true"},
         // The list of several servers tells of web servers and their default timeout.
         {"string(contains(/*/Action[6]//Arg[1]/Description, 'https://'))", "true"},
         {"string(contains(/*/Action[6]//Arg[2]/Description, '3000'))", "true"},
@@ -412,15 +425,15 @@ TEST_F(ActionDocument, XmllintParsesTheElementTreeAndTexts) {
         // The added actions say what they do and what they return.
         {"string(count(/*/Action[position() > 4]/Description[text()] | "
          "/*/Extended/Action[position() > 4]/ReturnValueDescription[text()]))",
-         "10"},
+         "12"},
         // Every Default, and every Example and Note of the first four, is empty; every
         // Constraints is "none".
         {"concat(//Example, //Note, //Default)", ""},
         {"string(count(/*/Extended/Action[position() <= 4]//Example[text()] | "
          "/*/Extended/Action[position() <= 4]//Note[text()] | //Default[text()]))",
          "0"},
-        {"string(count(//Constraints[. = 'none']))", "13"},
-        {"string(count(//Action/Arguments/Arg/Default))", "13"},
+        {"string(count(//Constraints[. = 'none']))", "15"},
+        {"string(count(//Action/Arguments/Arg/Default))", "15"},
     };
     for (const auto& t : texts) {
         const std::string expr =

@@ -53,7 +53,7 @@ TEST_F(Exports, TextExportsFollowTheBufferProtocol) {
                  {"irPlg_GetPluginVersion", 7, "1.0.0.0"},
                  {"irPlg_GetLuaVersion", 7, "Lua 5.1"},
                  {"irPlg_GetAuthorInfo", -1, "Vadorov Rizi\r\n"},
-                 {"irPlg_GetPluginActionXML", 12170, "<"}};
+                 {"irPlg_GetPluginActionXML", 14374, "<"}};
     for (const auto& t : texts) {
         SCOPED_TRACE(t.name);
         auto text = Find<TextExport>(t.name);
