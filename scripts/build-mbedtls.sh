@@ -70,11 +70,13 @@ fi
 echo "build-mbedtls: Mbed TLS $version in $tree"
 
 # The configuration: the library's defaults (TLS 1.3, the exporter, ALPN, SNI, CMAC) plus
-# its locks, since key exchanges run on several threads at once and share PSA's key store.
+# its locks, since key exchanges run on several threads at once and share PSA's key store;
+# without its debug messages, which carry source paths and cost room.
 config=$out_root/mbedtls_config.h
 cp "$tree/include/mbedtls/mbedtls_config.h" "$config"
 python3 "$tree/scripts/config.py" -f "$config" set MBEDTLS_THREADING_C
 python3 "$tree/scripts/config.py" -f "$config" set MBEDTLS_THREADING_PTHREAD
+python3 "$tree/scripts/config.py" -f "$config" unset MBEDTLS_DEBUG_C
 
 for arch in "${needed[@]}"; do
     out=$out_root/$arch
@@ -88,6 +90,7 @@ for arch in "${needed[@]}"; do
         -DENABLE_TESTING=OFF -DENABLE_PROGRAMS=OFF -DGEN_FILES=OFF \
         -DUSE_SHARED_MBEDTLS_LIBRARY=OFF -DUSE_STATIC_MBEDTLS_LIBRARY=ON \
         -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DMBEDTLS_FATAL_WARNINGS=OFF \
+        -DCMAKE_C_FLAGS="-ffile-prefix-map=$tree=mbedtls -ffile-prefix-map=$out_root=mbedtls" \
         -DMBEDTLS_CONFIG_FILE="$config" -DCMAKE_INSTALL_PREFIX="$out.tmp" >/dev/null
     ninja -C "$work" install >/dev/null
     cp "$config" "$out.tmp/include/mbedtls/mbedtls_config.h"
