@@ -1,6 +1,7 @@
-// Sockets, one function per system call that runtime/net, runtime/datagram, runtime/name_lookup
-// and the in-process test peers rely on, with no policy of their own. The IPv4 calls use
-// Winsock 1.1 (WSOCK32) on Windows; the calls on NetAddress (IPv4 and IPv6) use WS2_32 there.
+// Sockets, one function per system call that runtime/net, runtime/datagram, runtime/name_lookup,
+// runtime/tls_client and the in-process test peers rely on, with no policy of their own. The
+// IPv4 calls use Winsock 1.1 (WSOCK32) on Windows; the calls on NetAddress (IPv4 and IPv6) and
+// on stream sockets of either family use WS2_32 there.
 // POSIX: BSD sockets. IPv4 addresses are in network byte order; ports are in host byte order
 // (converted inside).
 #pragma once
@@ -146,5 +147,30 @@ int WaitAnyReadable(const SocketHandle* sockets, int count, std::int32_t timeout
 
 // The numeric text of address, without the port (getnameinfo); false when it has none.
 bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]);
+
+// Stream connections of either family, for the key exchange of Network Time Security.
+
+// A new stream socket of the family (4 or 6), non-blocking and not inherited by programs the
+// process starts; InvalidSocket on failure.
+SocketHandle OpenStreamSocket(std::int32_t family);
+
+// connect() to address, as Connect: InProgress while the non-blocking connect goes on.
+ConnectResult ConnectTo(SocketHandle socket, const NetAddress& address);
+
+// Sends small writes at once instead of holding them for the peer's acknowledgement
+// (TCP_NODELAY); false on failure.
+bool SetNoDelay(SocketHandle socket);
+
+// What SendStream and ReceiveStream return when a non-blocking socket would have to wait
+// (EWOULDBLOCK).
+constexpr std::int32_t WouldBlock = -2;
+
+// send() on a non-blocking stream socket (no signal on a broken pipe): bytes handed over,
+// WouldBlock, or -1 on error.
+std::int32_t SendStream(SocketHandle socket, const void* data, std::int32_t length);
+
+// recv() on a non-blocking stream socket: bytes read, 0 when the peer has closed, WouldBlock,
+// or -1 on error.
+std::int32_t ReceiveStream(SocketHandle socket, void* buffer, std::int32_t length);
 
 } // namespace platform

@@ -6,6 +6,7 @@
 #include "runtime/module_threads.h"
 #include "runtime/net.h"
 #include "runtime/packer.h"
+#include "runtime/tls_client.h"
 
 namespace plugin {
 
@@ -40,8 +41,11 @@ void Teardown(Network network) {
     runtime::DestroyHeap(runtime::Heap::String);
     // A query still running in the background (the process exits under it) keeps its
     // connection records in the module heap: the heap stays, and goes with the process.
-    if (runtime::module_threads.Now() == 0)
+    // So do the TLS roots and crypto state that such a query may be using.
+    if (runtime::module_threads.Now() == 0) {
         runtime::DestroyHeap(runtime::Heap::Module);
+        runtime::ReleaseTlsState();
+    }
 }
 
 } // namespace plugin

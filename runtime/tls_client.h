@@ -52,4 +52,9 @@ bool TlsExportKey(TlsClient* client, const char* label, const std::uint8_t* cont
 // Closes the connection (with close_notify when it can be sent at once). Null is ignored.
 void CloseTlsClient(TlsClient* client);
 
+// Frees what the process keeps for every connection (the parsed roots, the crypto library's
+// state), for the module's teardown once no connection is open; the next connection starts
+// them again.
+void ReleaseTlsState();
+
 } // namespace runtime

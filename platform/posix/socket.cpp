@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -422,6 +423,50 @@ bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
     const socklen_t size = ToSockaddr(address, &sa);
     return size != 0 && getnameinfo(reinterpret_cast<const sockaddr*>(&sa), size, text,
                                     AddressTextBytes, nullptr, 0, NI_NUMERICHOST) == 0;
+}
+
+SocketHandle OpenStreamSocket(std::int32_t family) {
+    const int domain = family == 6 ? AF_INET6 : AF_INET;
+    int fd = socket(domain, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    return fd < 0 ? InvalidSocket : fd;
+}
+
+ConnectResult ConnectTo(SocketHandle socket, const NetAddress& address) {
+    sockaddr_storage sa;
+    const socklen_t size = ToSockaddr(address, &sa);
+    if (size == 0)
+        return ConnectResult::Failed;
+    if (connect(Fd(socket), reinterpret_cast<const sockaddr*>(&sa), size) == 0)
+        return ConnectResult::Connected;
+    // An interrupted connect goes on in the background, like a non-blocking one.
+    if (errno == EINPROGRESS || errno == EINTR)
+        return ConnectResult::InProgress;
+    return ConnectResult::Failed;
+}
+
+bool SetNoDelay(SocketHandle socket) {
+    int on = 1;
+    return setsockopt(Fd(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+std::int32_t SendStream(SocketHandle socket, const void* data, std::int32_t length) {
+    ssize_t n;
+    do {
+        n = send(Fd(socket), data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return WouldBlock;
+    return static_cast<std::int32_t>(n);
+}
+
+std::int32_t ReceiveStream(SocketHandle socket, void* buffer, std::int32_t length) {
+    ssize_t n;
+    do {
+        n = recv(Fd(socket), buffer, static_cast<std::size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return WouldBlock;
+    return static_cast<std::int32_t>(n);
 }
 
 } // namespace platform

@@ -149,4 +149,49 @@ bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
                                     AddressTextBytes, nullptr, 0, NI_NUMERICHOST) == 0;
 }
 
+// As OpenDatagramSocket: non-blocking through ioctlsocket, nothing to do for inheritance.
+SocketHandle OpenStreamSocket(std::int32_t family) {
+    SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return InvalidSocket;
+    u_long on = 1;
+    if (ioctlsocket(s, static_cast<long>(FIONBIO), &on) != 0) {
+        closesocket(s);
+        return InvalidSocket;
+    }
+    return static_cast<SocketHandle>(s);
+}
+
+ConnectResult ConnectTo(SocketHandle socket, const NetAddress& address) {
+    sockaddr_storage sa;
+    const int size = ToSockaddr(address, &sa);
+    if (size == 0)
+        return ConnectResult::Failed;
+    if (connect(Sock(socket), reinterpret_cast<const sockaddr*>(&sa), size) == 0)
+        return ConnectResult::Connected;
+    // A non-blocking connect that has started reports WSAEWOULDBLOCK.
+    return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectResult::InProgress : ConnectResult::Failed;
+}
+
+bool SetNoDelay(SocketHandle socket) {
+    BOOL on = TRUE;
+    return setsockopt(Sock(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                      sizeof on) == 0;
+}
+
+// Winsock raises no signal on a broken connection: send's flags stay 0.
+std::int32_t SendStream(SocketHandle socket, const void* data, std::int32_t length) {
+    const int n = send(Sock(socket), static_cast<const char*>(data), length, 0);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEWOULDBLOCK ? WouldBlock : -1;
+    return n;
+}
+
+std::int32_t ReceiveStream(SocketHandle socket, void* buffer, std::int32_t length) {
+    const int n = recv(Sock(socket), static_cast<char*>(buffer), length, 0);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEWOULDBLOCK ? WouldBlock : -1;
+    return n;
+}
+
 } // namespace platform

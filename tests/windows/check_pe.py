@@ -42,7 +42,8 @@ ALLOWED_IMPORTS = {
     "msvcrt.dll",
     "lua5.1.dll",
     # The measurement functions: Winsock 2 for IPv6, RtlGenRandom for nonces, WinHTTP for
-    # the Date of an HTTPS answer.
+    # the Date of an HTTPS answer; for Network Time Security, BCrypt for the TLS library's
+    # random numbers and CRYPT32 for checking a server's chain against the system's roots.
     "ws2_32.dll",
     "advapi32.dll",
     "winhttp.dll",
