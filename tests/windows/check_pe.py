@@ -47,8 +47,6 @@ ALLOWED_IMPORTS = {
     "ws2_32.dll",
     "advapi32.dll",
     "winhttp.dll",
-    # Network Time Security: the system's chain engine for the key-exchange server's
-    # certificate, and Mbed TLS's random numbers.
     "crypt32.dll",
     "bcrypt.dll",
 }
