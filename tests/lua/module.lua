@@ -18,7 +18,7 @@ check.equal(package.loaded.rizi, rizi, "package.loaded.rizi is the module's tabl
 check.equal(require "rizi", rizi, "a second require gives the same table")
 
 local names = { "GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime", "RetrieveTSTime",
-    "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS", "Start" }
+    "QueryNTP", "QueryNTPServers", "Now", "QueryHTTPS", "Start", "QueryNTS" }
 check.equal(type(rizi), "table", "the module is a table")
 check.equal(getmetatable(rizi), nil, "without a metatable")
 local count = 0

@@ -12,6 +12,7 @@ local expected = {
     Now = true,
     QueryHTTPS = true,
     Start = true,
+    QueryNTS = true,
 }
 
 check.equal(type(Rizi), "table", "Rizi is a table")

@@ -42,6 +42,7 @@ local same = {
     { Rizi.QueryNTP, { "ip6-localhost", 100 }, "nil" },
     { Rizi.QueryNTPServers, { "127.0.0.1 127.0.0.1:12301 127.0.0.1:12311" }, "table" },
     { Rizi.QueryHTTPS, { "http://no-such-host.invalid/", 500 }, "nil" },
+    { Rizi.QueryNTS, { "127.0.0.1:4467", 500 }, "nil" }, -- no key-exchange server there
 }
 for _, case in ipairs(same) do
     local got = { Rizi.Start(case[1], unpack(case[2])):Wait() }
@@ -69,6 +70,7 @@ local bad = {
     { "RetrieveTSTime", "" },
     { "QueryNTPServers", "{}" },
     { "QueryHTTPS", "'ftp://example.net/'" },
+    { "QueryNTS", "'[::1'" },
 }
 for _, case in ipairs(bad) do
     local name, args = case[1], case[2]

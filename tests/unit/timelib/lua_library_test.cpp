@@ -41,7 +41,8 @@ TEST(RegisterActions, LeavesRiziWithExactlyItsFunctionsAndTheStackAsItWas) {
         lua_pop(L, 1);
         EXPECT_EQ(keys, (std::set<std::string>{"GetTimezoneName", "GetTimezoneBias",
                                                "RetrieveNTPTime", "RetrieveTSTime", "QueryNTP",
-                                               "QueryNTPServers", "Now", "QueryHTTPS", "Start"}));
+                                               "QueryNTPServers", "Now", "QueryHTTPS", "Start",
+                                               "QueryNTS"}));
     }
 }
 

@@ -93,8 +93,9 @@ TEST(NtsSessions, ThreadsShareOneSessionWithoutSpendingACookieTwice) {
         t.join();
     std::set<int> seen{first.cookie.bytes[0]};
     for (int number : taken) {
-        if (number >= 0)
+        if (number >= 0) {
             EXPECT_TRUE(seen.insert(number).second) << "cookie " << number << " twice";
+        }
     }
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(timelib::MaxNtsCookies));
 }
