@@ -352,21 +352,24 @@ void SayHandshakeFailure(const TlsClient& client, int error, char (&message)[Tls
     }
 }
 
-// For a server named by its address, the name check of the certificate the library verifies:
-// one of its IP addresses must be that address, or the name counts as not matching.
-int CheckAddressName(void* context, mbedtls_x509_crt* certificate, int depth,
-                     std::uint32_t* flags) {
-    if (depth != 0)
-        return 0;
-    const auto* client = static_cast<const TlsClient*>(context);
-    for (const mbedtls_x509_sequence* san = &certificate->subject_alt_names;
+// For a server named by its address: true when one of the certificate's IP addresses is it.
+bool NamesAddress(const mbedtls_x509_crt& certificate, const TlsClient& client) {
+    for (const mbedtls_x509_sequence* san = &certificate.subject_alt_names;
          san != nullptr && san->buf.p != nullptr; san = san->next) {
         if ((san->buf.tag & MBEDTLS_ASN1_TAG_VALUE_MASK) == MBEDTLS_X509_SAN_IP_ADDRESS &&
-            san->buf.len == client->address_length &&
-            std::memcmp(san->buf.p, client->address, client->address_length) == 0)
-            return 0;
+            san->buf.len == client.address_length &&
+            std::memcmp(san->buf.p, client.address, client.address_length) == 0)
+            return true;
     }
-    *flags |= MBEDTLS_X509_BADCERT_CN_MISMATCH;
+    return false;
+}
+
+// The name check of the server's own certificate for a server named by its address, while the
+// library verifies the chain.
+int CheckAddressName(void* context, mbedtls_x509_crt* certificate, int depth,
+                     std::uint32_t* flags) {
+    if (depth == 0 && !NamesAddress(*certificate, *static_cast<const TlsClient*>(context)))
+        *flags |= MBEDTLS_X509_BADCERT_CN_MISMATCH;
     return 0;
 }
 
@@ -381,9 +384,15 @@ bool SystemTrustsChain(TlsClient* client, char (&message)[TlsMessageBytes]) {
         Say(message, "tls: %s sent no certificate", client->host);
         return false;
     }
+    // An address is compared here, the chain engine judging the rest.
+    const bool by_address = client->address_length != 0;
     char reason[platform::TrustReasonBytes];
-    if (platform::CheckChainWithSystem(chain, count, client->host, reason))
-        return true;
+    if (platform::CheckChainWithSystem(chain, count, by_address ? nullptr : client->host,
+                                       reason)) {
+        if (!by_address || NamesAddress(*mbedtls_ssl_get_peer_cert(&client->ssl), *client))
+            return true;
+        std::snprintf(reason, sizeof reason, "is for another name");
+    }
     Say(message, "tls: the certificate of %s %s", client->host, reason);
     // Tell the server, as the library does when it refuses a certificate itself.
     mbedtls_ssl_send_alert_message(&client->ssl, MBEDTLS_SSL_ALERT_LEVEL_FATAL,
