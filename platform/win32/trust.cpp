@@ -92,8 +92,7 @@ void SetReason(HRESULT error, char (&reason)[TrustReasonBytes]) {
         std::snprintf(reason, TrustReasonBytes, "is not for a server");
         return;
     default:
-        std::snprintf(reason, TrustReasonBytes,
-                      "was refused by the system's chain check (0x%08lX)",
+        std::snprintf(reason, TrustReasonBytes, "was refused by the system's chain check (0x%08lX)",
                       static_cast<unsigned long>(error));
         return;
     }
@@ -109,8 +108,8 @@ bool CheckChainWithSystem(const DerCertificate* chain, int count, const char* ho
                           char (&reason)[TrustReasonBytes]) {
     reason[0] = '\0';
     // Step 1: the certificates the server sent, in a store of their own; the first is the leaf.
-    StoreHolder store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG,
-                                    nullptr));
+    StoreHolder store(
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     if (store.Get() == nullptr) {
         std::snprintf(reason, TrustReasonBytes, "cannot be checked (no certificate store)");
         return false;
