@@ -22,8 +22,10 @@ constexpr int TrustReasonBytes = 160;
 // Windows: checks the chain against the system's roots with the SSL policy for server host
 // (the name, the dates against this machine's clock, the use); true when it holds, else
 // reason says why in words that follow "the certificate of HOST " ("is for another name",
-// "has expired or is not yet valid by this machine's clock (2026-01-02 03:04 UTC)"). Where
-// CaBundlePath() is not null this is never called and says false.
+// "has expired or is not yet valid by this machine's clock (2026-01-02 03:04 UTC)"). A null
+// host leaves the name out: the caller checks an address against the certificate itself,
+// since not every chain engine matches IP addresses. Where CaBundlePath() is not null this is
+// never called and says false.
 bool CheckChainWithSystem(const DerCertificate* chain, int count, const char* host,
                           char (&reason)[TrustReasonBytes]);
 

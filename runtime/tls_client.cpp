@@ -83,13 +83,13 @@ class TlsClient {
     platform::SocketHandle socket = platform::InvalidSocket;
     mbedtls_ssl_config config;
     mbedtls_ssl_context ssl;
-    bool io_failed = false;    // the socket itself failed (not TLS over it)
-    bool established = false;  // the handshake completed: close_notify may be sent
-    AlertWatch alerts;         // until established
-    char host[256] = {};       // for messages
+    bool io_failed = false;                   // the socket itself failed (not TLS over it)
+    bool established = false;                 // the handshake completed: close_notify may be sent
+    AlertWatch alerts;                        // until established
+    char host[256] = {};                      // for messages
     alignas(4) std::uint8_t address[16] = {}; // host as an address (4 or 16 bytes)
     std::size_t address_length = 0;           // 0: host is a name
-    char alpn[256] = {};       // the one protocol offered; the list points here
+    char alpn[256] = {};                      // the one protocol offered; the list points here
     const char* alpn_list[2] = {alpn, nullptr};
 };
 
@@ -201,8 +201,8 @@ WaitEnd WaitForSocket(const TlsClient& client, bool for_write, const Deadline& d
         return WaitEnd::Stop;
     }
     // One millisecond more, so that the deadline has passed when the wait ends in silence.
-    const std::uint32_t left = static_cast<std::uint32_t>(deadline.limit_ms) -
-                               MsBetween(deadline.start, now) + 1;
+    const std::uint32_t left =
+        static_cast<std::uint32_t>(deadline.limit_ms) - MsBetween(deadline.start, now) + 1;
     const auto wait_ms = static_cast<std::int32_t>(left > 0x7FFFFFFFu ? 0x7FFFFFFFu : left);
     const platform::SocketHandle wake =
         cancel != nullptr ? cancel->WakeHandle() : platform::InvalidSocket;
@@ -214,8 +214,8 @@ WaitEnd WaitForSocket(const TlsClient& client, bool for_write, const Deadline& d
     } else {
         // Readable first: which of the two woke the wait is told by trying again.
         const platform::SocketHandle watched[2] = {client.socket, wake};
-        ready = platform::WaitAnyReadable(watched, wake != platform::InvalidSocket ? 2 : 1,
-                                          wait_ms);
+        ready =
+            platform::WaitAnyReadable(watched, wake != platform::InvalidSocket ? 2 : 1, wait_ms);
     }
     if (ready < 0) {
         Say(message, "network: the wait on the connection to %s failed", client.host);
@@ -303,12 +303,12 @@ void SayCertificate(const TlsClient& client, char (&message)[TlsMessageBytes]) {
 // Why the handshake failed, from the library's error code.
 void SayHandshakeFailure(const TlsClient& client, int error, char (&message)[TlsMessageBytes]) {
     if (client.io_failed) {
-        Say(message, "network: the connection to %s failed during the TLS handshake",
-            client.host);
+        Say(message, "network: the connection to %s failed during the TLS handshake", client.host);
         return;
     }
     switch (error) {
     case MBEDTLS_ERR_X509_CERT_VERIFY_FAILED:
+    case MBEDTLS_ERR_SSL_BAD_CERTIFICATE:
         SayCertificate(client, message);
         return;
     case MBEDTLS_ERR_SSL_BAD_PROTOCOL_VERSION:
@@ -336,12 +336,13 @@ void SayHandshakeFailure(const TlsClient& client, int error, char (&message)[Tls
         }
     case MBEDTLS_ERR_SSL_CONN_EOF:
     case MBEDTLS_ERR_SSL_PEER_CLOSE_NOTIFY:
-        Say(message, "tls: %s closed the connection during the handshake (it may not speak "
-                     "TLS 1.3)",
+        Say(message,
+            "tls: %s closed the connection during the handshake (it may not speak "
+            "TLS 1.3)",
             client.host);
         return;
     case MBEDTLS_ERR_SSL_NO_APPLICATION_PROTOCOL:
-        Say(message, "tls: the server did not agree to %s", client.alpn);
+        Say(message, "tls: the server %s did not agree to %s", client.host, client.alpn);
         return;
     default: {
         char words[96];
@@ -352,21 +353,24 @@ void SayHandshakeFailure(const TlsClient& client, int error, char (&message)[Tls
     }
 }
 
-// For a server named by its address, the name check of the certificate the library verifies:
-// one of its IP addresses must be that address, or the name counts as not matching.
-int CheckAddressName(void* context, mbedtls_x509_crt* certificate, int depth,
-                     std::uint32_t* flags) {
-    if (depth != 0)
-        return 0;
-    const auto* client = static_cast<const TlsClient*>(context);
-    for (const mbedtls_x509_sequence* san = &certificate->subject_alt_names;
+// For a server named by its address: true when one of the certificate's IP addresses is it.
+bool NamesAddress(const mbedtls_x509_crt& certificate, const TlsClient& client) {
+    for (const mbedtls_x509_sequence* san = &certificate.subject_alt_names;
          san != nullptr && san->buf.p != nullptr; san = san->next) {
         if ((san->buf.tag & MBEDTLS_ASN1_TAG_VALUE_MASK) == MBEDTLS_X509_SAN_IP_ADDRESS &&
-            san->buf.len == client->address_length &&
-            std::memcmp(san->buf.p, client->address, client->address_length) == 0)
-            return 0;
+            san->buf.len == client.address_length &&
+            std::memcmp(san->buf.p, client.address, client.address_length) == 0)
+            return true;
     }
-    *flags |= MBEDTLS_X509_BADCERT_CN_MISMATCH;
+    return false;
+}
+
+// The name check of the server's own certificate for a server named by its address, while the
+// library verifies the chain.
+int CheckAddressName(void* context, mbedtls_x509_crt* certificate, int depth,
+                     std::uint32_t* flags) {
+    if (depth == 0 && !NamesAddress(*certificate, *static_cast<const TlsClient*>(context)))
+        *flags |= MBEDTLS_X509_BADCERT_CN_MISMATCH;
     return 0;
 }
 
@@ -381,9 +385,14 @@ bool SystemTrustsChain(TlsClient* client, char (&message)[TlsMessageBytes]) {
         Say(message, "tls: %s sent no certificate", client->host);
         return false;
     }
+    // An address is compared here, the chain engine judging the rest.
+    const bool by_address = client->address_length != 0;
     char reason[platform::TrustReasonBytes];
-    if (platform::CheckChainWithSystem(chain, count, client->host, reason))
-        return true;
+    if (platform::CheckChainWithSystem(chain, count, by_address ? nullptr : client->host, reason)) {
+        if (!by_address || NamesAddress(*mbedtls_ssl_get_peer_cert(&client->ssl), *client))
+            return true;
+        std::snprintf(reason, sizeof reason, "is for another name");
+    }
     Say(message, "tls: the certificate of %s %s", client->host, reason);
     // Tell the server, as the library does when it refuses a certificate itself.
     mbedtls_ssl_send_alert_message(&client->ssl, MBEDTLS_SSL_ALERT_LEVEL_FATAL,
@@ -542,14 +551,13 @@ TlsClient* OpenTlsClient(const platform::NetAddress* addresses, int count, const
     return client.Release();
 }
 
-bool TlsWriteAll(TlsClient* client, const void* data, std::int32_t length,
-                 const Deadline& deadline, const Cancellation* cancel,
-                 char (&message)[TlsMessageBytes]) {
+bool TlsWriteAll(TlsClient* client, const void* data, std::int32_t length, const Deadline& deadline,
+                 const Cancellation* cancel, char (&message)[TlsMessageBytes]) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::int32_t sent = 0;
     while (sent < length) {
-        const int r = mbedtls_ssl_write(&client->ssl, bytes + sent,
-                                        static_cast<std::size_t>(length - sent));
+        const int r =
+            mbedtls_ssl_write(&client->ssl, bytes + sent, static_cast<std::size_t>(length - sent));
         if (r > 0) {
             sent += r;
             continue;
@@ -574,9 +582,8 @@ bool TlsWriteAll(TlsClient* client, const void* data, std::int32_t length,
     return true;
 }
 
-std::int32_t TlsRead(TlsClient* client, void* buffer, std::int32_t length,
-                     const Deadline& deadline, const Cancellation* cancel,
-                     char (&message)[TlsMessageBytes]) {
+std::int32_t TlsRead(TlsClient* client, void* buffer, std::int32_t length, const Deadline& deadline,
+                     const Cancellation* cancel, char (&message)[TlsMessageBytes]) {
     if (length <= 0) {
         Say(message, "tls: no room left for what %s sends", client->host);
         return -1;
@@ -617,10 +624,10 @@ bool TlsExportKey(TlsClient* client, const char* label, const std::uint8_t* cont
     if (client == nullptr || !client->established || label == nullptr || out == nullptr ||
         length <= 0 || context_length < 0)
         return false;
-    return mbedtls_ssl_export_keying_material(
-               &client->ssl, out, static_cast<std::size_t>(length), label, std::strlen(label),
-               context != nullptr ? context : no_context,
-               static_cast<std::size_t>(context_length), 1) == 0;
+    return mbedtls_ssl_export_keying_material(&client->ssl, out, static_cast<std::size_t>(length),
+                                              label, std::strlen(label),
+                                              context != nullptr ? context : no_context,
+                                              static_cast<std::size_t>(context_length), 1) == 0;
 }
 
 void CloseTlsClient(TlsClient* client) {

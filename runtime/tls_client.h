@@ -34,15 +34,13 @@ TlsClient* OpenTlsClient(const platform::NetAddress* addresses, int count, const
                          char (&message)[TlsMessageBytes]);
 
 // Sends all length bytes; false with message set on failure, timeout or cancel.
-bool TlsWriteAll(TlsClient* client, const void* data, std::int32_t length,
-                 const Deadline& deadline, const Cancellation* cancel,
-                 char (&message)[TlsMessageBytes]);
+bool TlsWriteAll(TlsClient* client, const void* data, std::int32_t length, const Deadline& deadline,
+                 const Cancellation* cancel, char (&message)[TlsMessageBytes]);
 
 // Reads what has arrived, waiting for some within the deadline: the count (> 0), 0 when the
 // server closed the connection, -1 with message set on failure, timeout or cancel.
-std::int32_t TlsRead(TlsClient* client, void* buffer, std::int32_t length,
-                     const Deadline& deadline, const Cancellation* cancel,
-                     char (&message)[TlsMessageBytes]);
+std::int32_t TlsRead(TlsClient* client, void* buffer, std::int32_t length, const Deadline& deadline,
+                     const Cancellation* cancel, char (&message)[TlsMessageBytes]);
 
 // Keying material from the session (RFC 8446's exporter) for label and context; false when
 // the library refuses.

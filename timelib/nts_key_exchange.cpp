@@ -15,11 +15,11 @@ constexpr char NtsExporterLabel[] = "EXPORTER-network-time-security";
 
 bool ExportKey(runtime::TlsClient* tls, std::uint8_t direction,
                std::uint8_t (&key)[AesSivKeyBytes]) {
-    const std::uint8_t context[5] = {
-        static_cast<std::uint8_t>(NtsNextProtocolNtpV4 >> 8),
-        static_cast<std::uint8_t>(NtsNextProtocolNtpV4 & 0xFF),
-        static_cast<std::uint8_t>(NtsAeadAesSivCmac256 >> 8),
-        static_cast<std::uint8_t>(NtsAeadAesSivCmac256 & 0xFF), direction};
+    const std::uint8_t context[5] = {static_cast<std::uint8_t>(NtsNextProtocolNtpV4 >> 8),
+                                     static_cast<std::uint8_t>(NtsNextProtocolNtpV4 & 0xFF),
+                                     static_cast<std::uint8_t>(NtsAeadAesSivCmac256 >> 8),
+                                     static_cast<std::uint8_t>(NtsAeadAesSivCmac256 & 0xFF),
+                                     direction};
     return runtime::TlsExportKey(tls, NtsExporterLabel, context, sizeof context, key,
                                  AesSivKeyBytes);
 }
@@ -65,11 +65,11 @@ bool ReadResponse(runtime::TlsClient* tls, const runtime::Deadline& deadline,
     }
     std::int32_t received = 0;
     for (;;) {
-        // Step 1: what has arrived, after what came before; a full buffer has failed already.
+        // Step 1: what has arrived, after what came before (step 3 ends a full buffer).
         char message[runtime::TlsMessageBytes];
-        const std::int32_t n = runtime::TlsRead(tls, buffer.Get() + received,
-                                                MaxNtsKeResponseBytes - received, deadline, cancel,
-                                                message);
+        const std::int32_t n =
+            runtime::TlsRead(tls, buffer.Get() + received, MaxNtsKeResponseBytes - received,
+                             deadline, cancel, message);
         if (n < 0) {
             SetMessage(outcome, "%s", message);
             return false;
@@ -101,15 +101,14 @@ bool ReadResponse(runtime::TlsClient* tls, const runtime::Deadline& deadline,
 
 } // namespace
 
-bool ExchangeNtsKeys(const ServerAddress& server, const platform::NetAddress* addresses,
-                     int count, const runtime::Deadline& deadline,
-                     const runtime::Cancellation* cancel, NtsKeyExchange* result,
-                     SourceOutcome* outcome) {
+bool ExchangeNtsKeys(const ServerAddress& server, const platform::NetAddress* addresses, int count,
+                     const runtime::Deadline& deadline, const runtime::Cancellation* cancel,
+                     NtsKeyExchange* result, SourceOutcome* outcome) {
     // Step 1: TLS 1.3 with ntske/1 to the first address that accepts, its certificate checked
     // for the host as given.
     char message[runtime::TlsMessageBytes];
-    TlsHolder tls(runtime::OpenTlsClient(addresses, count, server.host, NtsKeAlpn, deadline,
-                                         cancel, message));
+    TlsHolder tls(runtime::OpenTlsClient(addresses, count, server.host, NtsKeAlpn, deadline, cancel,
+                                         message));
     if (tls.Get() == nullptr) {
         SetMessage(outcome, "%s", message);
         return false;
@@ -128,8 +127,7 @@ bool ExchangeNtsKeys(const ServerAddress& server, const platform::NetAddress* ad
     if (!ExportKey(tls.Get(), 0, result->keys.client_to_server) ||
         !ExportKey(tls.Get(), 1, result->keys.server_to_client)) {
         mbedtls_platform_zeroize(&result->keys, sizeof result->keys);
-        SetMessage(outcome, "tls: no keys could be exported from the session with %s",
-                   server.host);
+        SetMessage(outcome, "tls: no keys could be exported from the session with %s", server.host);
         return false;
     }
     return true;

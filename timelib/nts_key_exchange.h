@@ -21,9 +21,8 @@ struct NtsKeyExchange {
 // Exchanges keys with server (host as given, for the server name and the certificate) at one
 // of count addresses, within the deadline. False with outcome's message set: network,
 // timeout, cancelled, tls or nts-ke (see nts_records.h).
-bool ExchangeNtsKeys(const ServerAddress& server, const platform::NetAddress* addresses,
-                     int count, const runtime::Deadline& deadline,
-                     const runtime::Cancellation* cancel, NtsKeyExchange* result,
-                     SourceOutcome* outcome);
+bool ExchangeNtsKeys(const ServerAddress& server, const platform::NetAddress* addresses, int count,
+                     const runtime::Deadline& deadline, const runtime::Cancellation* cancel,
+                     NtsKeyExchange* result, SourceOutcome* outcome);
 
 } // namespace timelib

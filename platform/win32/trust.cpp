@@ -2,13 +2,20 @@
 
 #include <cstdio>
 #include <windows.h>
-// After windows.h: the chain engine (CRYPT32).
+// After windows.h: the chain engine (CRYPT32), and WinHTTP's name for the flag that leaves the
+// name out of the SSL policy.
 #include <wincrypt.h>
+#include <winhttp.h>
 
 namespace platform {
 namespace {
 
 constexpr DWORD Encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// A chain with any of these ends at no root the system trusts. Checked apart from the policy:
+// wine's SSL policy lets a chain that stops short of any root (a partial chain) pass.
+constexpr DWORD UntrustedChain = CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT |
+                                 CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC;
 
 // Owners that free what CRYPT32 handed out on every path.
 class StoreHolder {
@@ -85,8 +92,7 @@ void SetReason(HRESULT error, char (&reason)[TrustReasonBytes]) {
         std::snprintf(reason, TrustReasonBytes, "is not for a server");
         return;
     default:
-        std::snprintf(reason, TrustReasonBytes,
-                      "was refused by the system's chain check (0x%08lX)",
+        std::snprintf(reason, TrustReasonBytes, "was refused by the system's chain check (0x%08lX)",
                       static_cast<unsigned long>(error));
         return;
     }
@@ -102,8 +108,8 @@ bool CheckChainWithSystem(const DerCertificate* chain, int count, const char* ho
                           char (&reason)[TrustReasonBytes]) {
     reason[0] = '\0';
     // Step 1: the certificates the server sent, in a store of their own; the first is the leaf.
-    StoreHolder store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG,
-                                    nullptr));
+    StoreHolder store(
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     if (store.Get() == nullptr) {
         std::snprintf(reason, TrustReasonBytes, "cannot be checked (no certificate store)");
         return false;
@@ -136,19 +142,25 @@ bool CheckChainWithSystem(const DerCertificate* chain, int count, const char* ho
                       static_cast<unsigned long>(GetLastError()));
         return false;
     }
-    // Step 3: the SSL policy for a server of that name, as a web client applies it: the root,
-    // the dates, the name, the use.
+    // Step 3: a chain that reaches no trusted root fails first, whatever else is wrong.
+    if ((built.Get()->TrustStatus.dwErrorStatus & UntrustedChain) != 0) {
+        SetReason(CERT_E_UNTRUSTEDROOT, reason);
+        return false;
+    }
+    // Step 4: the SSL policy for a server of that name, as a web client applies it: the root,
+    // the dates, the name, the use. Without a name, the name is left out.
     wchar_t name[256];
-    if (host == nullptr ||
+    if (host != nullptr &&
         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, host, -1, name, 256) == 0) {
-        std::snprintf(reason, TrustReasonBytes, "is for another name");
+        SetReason(CERT_E_CN_NO_MATCH, reason);
         return false;
     }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
     ZeroMemory(&ssl, sizeof ssl);
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = name;
+    ssl.fdwChecks = host != nullptr ? 0 : SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    ssl.pwszServerName = host != nullptr ? name : nullptr;
     CERT_CHAIN_POLICY_PARA policy;
     ZeroMemory(&policy, sizeof policy);
     policy.cbSize = sizeof policy;

@@ -49,10 +49,9 @@ TEST(OpenTlsClient, EndsAtTheDeadlineOrACancelWithNothingLeftOpen) {
         const platform::NetAddress address{4, {127, 0, 0, 1}, c.port, 0};
         char message[runtime::TlsMessageBytes] = "unset";
         const auto start = std::chrono::steady_clock::now();
-        runtime::TlsClient* client =
-            runtime::OpenTlsClient(&address, 1, "localhost", "ntske/1",
-                                   runtime::Deadline{runtime::ElapsedMs(), c.limit_ms}, &cancel,
-                                   message);
+        runtime::TlsClient* client = runtime::OpenTlsClient(
+            &address, 1, "localhost", "ntske/1",
+            runtime::Deadline{runtime::ElapsedMs(), c.limit_ms}, &cancel, message);
         const auto waited = std::chrono::steady_clock::now() - start;
         if (canceller.joinable())
             canceller.join();
