@@ -36,8 +36,9 @@ target_link_libraries(mbedtls::mbedtls INTERFACE
     "${RIZI_MBEDTLS_DIR}/lib/libmbedtls.a" "${RIZI_MBEDTLS_DIR}/lib/libmbedx509.a"
     "${RIZI_MBEDTLS_DIR}/lib/libmbedcrypto.a")
 if(WIN32)
-    # Its random numbers come from BCryptGenRandom.
-    target_link_libraries(mbedtls::mbedtls INTERFACE bcrypt)
+    # Its random numbers come from BCryptGenRandom; its certificate code reads IP addresses
+    # with inet_pton (Vista's Winsock 2).
+    target_link_libraries(mbedtls::mbedtls INTERFACE bcrypt ws2_32)
 else()
     target_link_libraries(mbedtls::mbedtls INTERFACE pthread)
 endif()

@@ -7,8 +7,8 @@
 #include "timelib/lua_arguments.h"
 #include "timelib/query_https.h"
 #include "timelib/query_ntp.h"
-#include "timelib/query_nts.h"
 #include "timelib/query_ntp_servers.h"
+#include "timelib/query_nts.h"
 #include "timelib/sntp.h"
 #include "timelib/time_protocol.h"
 

@@ -13,9 +13,9 @@ constexpr int MaxBackgroundQueries = 64;
 
 // Lua: Rizi.Start(f, ...) -> query object, or nil and "busy: ..."; f one of
 // Rizi.RetrieveNTPTime, RetrieveTSTime, QueryNTP, QueryNTPServers, QueryHTTPS or QueryNTS, the
-// rest its arguments, checked now with the argument errors of the direct call. The object's methods:
-// Result() (nil, "pending" while it runs; then what the direct call returns), Wait([ms]) and
-// Cancel() (then nil, "cancelled"). Collecting the object, or closing its state, cancels it.
+// rest its arguments, checked now with the argument errors of the direct call. The object's
+// methods: Result() (nil, "pending" while it runs; then what the direct call returns), Wait([ms])
+// and Cancel() (then nil, "cancelled"). Collecting the object, or closing its state, cancels it.
 int Start(lua_State* L);
 
 // How many background queries run in this process now (cancelled ones until their thread

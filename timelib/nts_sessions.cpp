@@ -19,8 +19,8 @@ struct Session {
 
 std::mutex sessions_lock;
 Session sessions[MaxNtsSessions];
-std::uint64_t last_id = 0;  // under sessions_lock
-std::uint64_t uses = 0;     // under sessions_lock
+std::uint64_t last_id = 0; // under sessions_lock
+std::uint64_t uses = 0;    // under sessions_lock
 
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

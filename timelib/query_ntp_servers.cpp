@@ -182,8 +182,8 @@ void QueryNtpServers(const ServerList& list, std::int32_t timeout_ms, ServersOut
     for (int i = 0; i < list.count; ++i) {
         result->duplicate_of[i] = -1;
         web[i].threaded = false;
-        keys[i] = KeyExchangeQuery{&list.servers[i], deadline, cancel, &nts[i],
-                                   &result->outcomes[i], false, false, {}};
+        keys[i] = KeyExchangeQuery{&list.servers[i],     deadline, cancel, &nts[i],
+                                   &result->outcomes[i], false,    false,  {}};
         if (list.nts[i]) {
             // NTS sources: the same key-exchange server votes once; a session with a cookie
             // left needs no thread.

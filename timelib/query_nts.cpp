@@ -21,8 +21,8 @@ bool ResolveNtpServer(const NtsKeyExchange& exchange, const runtime::NameLookup&
         exchange.response.ntp_port != 0 ? exchange.response.ntp_port : NtpServerPort;
     runtime::NameLookup lookup = key_server;
     if (exchange.response.ntp_server[0] != '\0') {
-        lookup = runtime::NameLookup{exchange.response.ntp_server, port, runtime::LookupKind::Any,
-                                     {}, 0};
+        lookup = runtime::NameLookup{
+            exchange.response.ntp_server, port, runtime::LookupKind::Any, {}, 0};
         const bool cancelled = !runtime::ResolveNames(&lookup, 1, cancel);
         if (!NtpServerResolved(lookup, cancelled, outcome))
             return false;
@@ -70,10 +70,9 @@ bool PrepareNtsSource(const ServerAddress& server, const runtime::Deadline& dead
         return false;
     source->exchanged_keys = true;
     NtsNtpServer ntp;
-    const bool stored =
-        ResolveNtpServer(exchange, key_server, cancel, &ntp, outcome) &&
-        StoreNtsSession(server, exchange.keys, exchange.response.cookies,
-                        exchange.response.cookie_count, ntp, &source->ticket);
+    const bool stored = ResolveNtpServer(exchange, key_server, cancel, &ntp, outcome) &&
+                        StoreNtsSession(server, exchange.keys, exchange.response.cookies,
+                                        exchange.response.cookie_count, ntp, &source->ticket);
     std::memset(&exchange.keys, 0, sizeof exchange.keys);
     if (!stored && outcome->message[0] == '\0')
         SetMessage(outcome, "nts-ke: %s gave no cookie", server.host);
@@ -150,10 +149,10 @@ void RunQueryNts(QueryNtsJob* job, const runtime::Cancellation* cancel) {
         return;
     std::snprintf(job->ntp_server, sizeof job->ntp_server,
                   std::strchr(outcome.address, ':') != nullptr ? "[%s]:%u" : "%s:%u",
-                  outcome.address, static_cast<unsigned>(source.ticket.ntp_server.addresses[0].port));
+                  outcome.address,
+                  static_cast<unsigned>(source.ticket.ntp_server.addresses[0].port));
     job->cookies = source.cookies_left;
-    OfferAnchor(outcome.measurement.server_ns, outcome.boot_ns,
-                outcome.measurement.root_distance);
+    OfferAnchor(outcome.measurement.server_ns, outcome.boot_ns, outcome.measurement.root_distance);
 }
 
 int PushQueryNtsResult(lua_State* L, const QueryNtsJob& job) {

@@ -39,10 +39,10 @@ TEST(RegisterActions, LeavesRiziWithExactlyItsFunctionsAndTheStackAsItWas) {
         }
         EXPECT_EQ(lua_objlen(L, -1), 0u);
         lua_pop(L, 1);
-        EXPECT_EQ(keys, (std::set<std::string>{"GetTimezoneName", "GetTimezoneBias",
-                                               "RetrieveNTPTime", "RetrieveTSTime", "QueryNTP",
-                                               "QueryNTPServers", "Now", "QueryHTTPS", "Start",
-                                               "QueryNTS"}));
+        EXPECT_EQ(keys,
+                  (std::set<std::string>{"GetTimezoneName", "GetTimezoneBias", "RetrieveNTPTime",
+                                         "RetrieveTSTime", "QueryNTP", "QueryNTPServers", "Now",
+                                         "QueryHTTPS", "Start", "QueryNTS"}));
     }
 }
 

@@ -19,11 +19,11 @@ const Bytes Nonce(timelib::NtsNonceBytes, 0x4E);
 // A field with its body padded to a multiple of 4.
 Bytes Field(std::uint16_t type, Bytes body) {
     body.resize((body.size() + 3) & ~std::size_t{3});
-    Bytes out = {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type),
-                 static_cast<std::uint8_t>((body.size() + 4) >> 8),
-                 static_cast<std::uint8_t>(body.size() + 4)};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    const std::size_t length = body.size() + 4;
+    body.insert(body.begin(),
+                {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type),
+                 static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
+    return body;
 }
 
 Bytes Cat(const std::vector<Bytes>& parts) {

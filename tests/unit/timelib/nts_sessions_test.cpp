@@ -3,10 +3,9 @@
 // a new server makes room by dropping the one used longest ago.
 #include "timelib/nts_sessions.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <set>
 #include <thread>
 #include <vector>
