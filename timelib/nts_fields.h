@@ -24,9 +24,9 @@ struct NtsKeys {
 
 // The largest request: the header, the identifier, a cookie, seven placeholders and the
 // authenticator, each cookie field as long as the longest cookie allows.
-constexpr std::int32_t MaxNtsRequestBytes =
-    NtpPacketBytes + (4 + NtsUniqueIdBytes) + MaxNtsCookies * (4 + MaxNtsCookieBytes) +
-    (4 + 4 + NtsNonceBytes + AesSivTagBytes);
+constexpr std::int32_t MaxNtsRequestBytes = NtpPacketBytes + (4 + NtsUniqueIdBytes) +
+                                            MaxNtsCookies * (4 + MaxNtsCookieBytes) +
+                                            (4 + 4 + NtsNonceBytes + AesSivTagBytes);
 
 // The largest reply taken: the header, the identifier and an authenticator whose encrypted
 // part holds MaxNtsCookies cookies, with room for a few more fields.
@@ -55,7 +55,6 @@ bool OpenNtsReply(const std::uint8_t* reply, std::int32_t length, const std::uin
 
 // True when the datagram's extension fields are well formed and carry unique_id: how an NTS
 // NAK (a kiss NTSN, which has no authenticator) is told apart from a stranger's.
-bool CarriesUniqueId(const std::uint8_t* reply, std::int32_t length,
-                     const std::uint8_t* unique_id);
+bool CarriesUniqueId(const std::uint8_t* reply, std::int32_t length, const std::uint8_t* unique_id);
 
 } // namespace timelib
