@@ -2,7 +2,6 @@
 // a server seals them, and every way a reply can fail to be ours and authentic.
 #include "timelib/nts_fields.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <vector>
@@ -18,13 +17,13 @@ const Bytes Uid(timelib::NtsUniqueIdBytes, 0x55);
 const Bytes Nonce(timelib::NtsNonceBytes, 0x4E);
 
 // A field with its body padded to a multiple of 4.
-Bytes Field(std::uint16_t type, const Bytes& body) {
-    const std::size_t length = 4 + ((body.size() + 3) & ~std::size_t{3});
-    Bytes out(length, 0);
-    out[0] = static_cast<std::uint8_t>(type >> 8), out[1] = static_cast<std::uint8_t>(type);
-    out[2] = static_cast<std::uint8_t>(length >> 8), out[3] = static_cast<std::uint8_t>(length);
-    std::copy(body.begin(), body.end(), out.begin() + 4);
-    return out;
+Bytes Field(std::uint16_t type, Bytes body) {
+    body.resize((body.size() + 3) & ~std::size_t{3});
+    const std::size_t length = body.size() + 4;
+    body.insert(body.begin(),
+                {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type),
+                 static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
+    return body;
 }
 
 Bytes Cat(const std::vector<Bytes>& parts) {
@@ -43,10 +42,11 @@ Bytes Reply(const std::vector<Bytes>& fields, const Bytes& inner, const Bytes& n
                                        {nonce.data(), static_cast<std::int32_t>(nonce.size())}};
     EXPECT_TRUE(timelib::AesSivSeal(key, parts, 2, inner.data(),
                                     static_cast<std::int32_t>(inner.size()), sealed.data()));
-    const Bytes lengths = {0, static_cast<std::uint8_t>(nonce.size()),
-                           static_cast<std::uint8_t>(sealed.size() >> 8),
-                           static_cast<std::uint8_t>(sealed.size())};
-    return Cat({reply, Field(0x0404, Cat({lengths, nonce, sealed}))});
+    Bytes body = {0, static_cast<std::uint8_t>(nonce.size()),
+                  static_cast<std::uint8_t>(sealed.size() >> 8),
+                  static_cast<std::uint8_t>(sealed.size())};
+    body.insert(body.end(), nonce.begin(), nonce.end());
+    return Cat({reply, Field(0x0404, Cat({body, sealed}))});
 }
 
 bool Opens(const Bytes& reply, timelib::NtsReplyCookies* cookies) {

@@ -3,7 +3,6 @@
 #include "timelib/nts_records.h"
 #include "timelib/source_outcome.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -16,11 +15,10 @@ using Bytes = std::vector<std::uint8_t>;
 using timelib::NtsKeParse;
 
 Bytes Record(std::uint16_t type, const Bytes& body) {
-    Bytes out(4 + body.size());
-    out[0] = static_cast<std::uint8_t>(type >> 8), out[1] = static_cast<std::uint8_t>(type);
-    out[2] = static_cast<std::uint8_t>(body.size() >> 8);
-    out[3] = static_cast<std::uint8_t>(body.size());
-    std::copy(body.begin(), body.end(), out.begin() + 4);
+    Bytes out = {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type),
+                 static_cast<std::uint8_t>(body.size() >> 8),
+                 static_cast<std::uint8_t>(body.size())};
+    out.insert(out.end(), body.begin(), body.end());
     return out;
 }
 
