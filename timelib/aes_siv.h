@@ -20,14 +20,14 @@ struct ByteSpan {
 constexpr int MaxAesSivParts = 8;
 
 // Seals length bytes of plaintext: out receives the tag, then the ciphertext
-// (AesSivTagBytes + length bytes; out may not overlap plaintext). False for more than
-// MaxAesSivParts parts or a library failure, out then unspecified.
+// (AesSivTagBytes + length bytes; out may not overlap plaintext, which may be null when length
+// is 0). False for more than MaxAesSivParts parts or a library failure, out then unspecified.
 bool AesSivSeal(const std::uint8_t* key, const ByteSpan* parts, int part_count,
                 const std::uint8_t* plaintext, std::int32_t length, std::uint8_t* out);
 
 // Opens what AesSivSeal made (length >= AesSivTagBytes): out receives length - AesSivTagBytes
-// bytes of plaintext. False when the tag does not verify, with out zeroed: nothing of a forged
-// message is ever handed on.
+// bytes of plaintext (out may be null when that is none). False when the tag does not verify,
+// with out zeroed: nothing of a forged message is ever handed on.
 bool AesSivOpen(const std::uint8_t* key, const ByteSpan* parts, int part_count,
                 const std::uint8_t* sealed, std::int32_t length, std::uint8_t* out);
 
