@@ -10,7 +10,9 @@
 // and five of which some hold their answers. Then, when it has Rizi.Start, how long starting a
 // query takes and 32 queries in the background against 32 direct calls in turn; and a list of
 // one NTP server and two web servers that hold their answers 300 ms against the slowest of
-// them alone.
+// them alone. Also, when the plug-in has Rizi.QueryNTS, its first call with a server (key
+// exchange and NTP exchange), a repeat call against Rizi.QueryNTP on the same chronyd, and the
+// offsets that the two measure.
 //
 // Usage: rizi-bench-retrieval [--plugin PATH] [--server ADDRESS] [--silent ADDRESS] [--calls N]
 //                             [--samples N]
@@ -19,6 +21,10 @@
 // The five servers are chronyd on 127.0.0.11 to 127.0.0.15 (bench/extra_servers.sh); this
 // program starts them when they do not answer, and stops them again at its end. The web
 // servers are bench/held_web_servers.py on 127.0.0.21 and 127.0.0.22, started and stopped here.
+// The NTS server is chronyd on 127.0.0.31 and ::1 (bench/nts_server.sh), started at the
+// beginning and stopped after its lines. Its test CA is trusted by this process alone: as root,
+// before the plug-in loads, it moves into a private mount namespace and binds a bundle of the
+// system's roots and the test CA over the system's bundle (Linux only; n/a otherwise).
 #include "host/plugin_library.h"
 #include "platform/cpu_time.h"
 #include "platform/random.h"
@@ -26,7 +32,9 @@
 #include "timelib/lua_api.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +42,13 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -66,6 +81,15 @@ const char* const HeldWebAddresses[] = {"127.0.0.21", "127.0.0.22"};
 constexpr std::uint16_t HeldWebPort = 8123;
 constexpr int HeldWebMs = 300;
 constexpr double MixedTargetRatio = 1.2;
+
+// The NTS server of bench/nts_server.sh: chronyd's key exchange, the same server under its IPv6
+// address (another name, so a session of its own), and its NTP port, which Rizi.QueryNTP asks.
+constexpr const char* NtsKeServer = "127.0.0.31:14431";
+constexpr const char* NtsKeServerV6 = "[::1]:14431";
+constexpr const char* NtsNtpServer = "127.0.0.31:14432";
+constexpr const char* SystemBundle = "/etc/ssl/certs/ca-certificates.crt";
+constexpr double NtsFirstTargetMs = 10;
+constexpr double NtsOffsetTargetUs = 1;
 
 struct Options {
     std::string plugin = host::DefaultPluginPath();
@@ -512,9 +536,10 @@ std::vector<NtpSample> NtplibSamples(const std::string& server, int count) {
 
 // The median and spread (90th less 10th percentile) of the offsets and delays one client
 // measured, and how many of its queries were answered; n/a when none was.
-void PrintAccuracy(const char* client, const std::vector<NtpSample>& samples, int asked) {
+void PrintAccuracy(const char* protocol, const char* client, const std::vector<NtpSample>& samples,
+                   int asked) {
     if (samples.empty()) {
-        std::printf("%-8s %-32s %12s   (not installed, or no answer)\n", "NTPv4", client, "n/a");
+        std::printf("%-8s %-32s %12s   (not installed, or no answer)\n", protocol, client, "n/a");
         return;
     }
     std::vector<double> offsets, delays;
@@ -525,7 +550,7 @@ void PrintAccuracy(const char* client, const std::vector<NtpSample>& samples, in
     const auto spread = [](const std::vector<double>& v) {
         return Quantile(v, 0.9) - Quantile(v, 0.1);
     };
-    std::printf("%-8s %-32s %9.1f us %9.1f us %9.1f us %9.1f us %4zu/%d\n", "NTPv4", client,
+    std::printf("%-8s %-32s %9.1f us %9.1f us %9.1f us %9.1f us %4zu/%d\n", protocol, client,
                 Quantile(offsets, 0.5) * 1e6, spread(offsets) * 1e6, Quantile(delays, 0.5) * 1e6,
                 spread(delays) * 1e6, samples.size(), asked);
 }
@@ -547,10 +572,11 @@ void CompareAccuracy(LuaHost& lua, const Options& options, std::uint32_t server)
         if (CNtpQuery(server, ReplyWaitMs, &sample))
             c_samples.push_back(sample);
     }
-    PrintAccuracy("Rizi.QueryNTP (Lua)", lua_samples, options.samples);
-    PrintAccuracy("blocking C client", c_samples, options.samples);
-    PrintAccuracy("ntpdig", NtpdigSamples(options.server, options.samples), options.samples);
-    PrintAccuracy("python3-ntplib", NtplibSamples(options.server, options.samples),
+    PrintAccuracy("NTPv4", "Rizi.QueryNTP (Lua)", lua_samples, options.samples);
+    PrintAccuracy("NTPv4", "blocking C client", c_samples, options.samples);
+    PrintAccuracy("NTPv4", "ntpdig", NtpdigSamples(options.server, options.samples),
+                  options.samples);
+    PrintAccuracy("NTPv4", "python3-ntplib", NtplibSamples(options.server, options.samples),
                   options.samples);
 }
 
@@ -579,6 +605,9 @@ void WaitOnSilence(const char* protocol, const char* lua_name, LuaHost& lua, int
 #ifndef RIZI_HELD_WEB_SERVERS_SCRIPT
 #define RIZI_HELD_WEB_SERVERS_SCRIPT "bench/held_web_servers.py"
 #endif
+#ifndef RIZI_NTS_SERVER_SCRIPT
+#define RIZI_NTS_SERVER_SCRIPT "bench/nts_server.sh"
+#endif
 
 // Whether each of the five extra servers answers now.
 bool ExtraServersAnswer() {
@@ -589,12 +618,15 @@ bool ExtraServersAnswer() {
     return true;
 }
 
-// Runs the script of the extra servers with start or stop; true when it succeeded.
-bool RunExtraServers(const char* verb) {
+// Runs a script of servers with start or stop; true when it succeeded.
+bool RunServersScript(const char* script, const char* verb) {
     std::fflush(stdout); // its messages come after ours
-    const std::string command =
-        std::string("bash \"") + RIZI_EXTRA_SERVERS_SCRIPT + "\" " + verb + " >/dev/null";
+    const std::string command = std::string("bash \"") + script + "\" " + verb + " >/dev/null";
     return std::system(command.c_str()) == 0;
+}
+
+bool RunExtraServers(const char* verb) {
+    return RunServersScript(RIZI_EXTRA_SERVERS_SCRIPT, verb);
 }
 
 // Five servers in one call of Rizi.QueryNTPServers against the minimal client asking the same
@@ -880,6 +912,232 @@ void CompareMixedList(LuaHost& lua, const Options& options) {
                MixedTargetRatio);
 }
 
+// The NTS server and this process's trust in its test CA; why not, when either is missing.
+struct NtsSetup {
+    bool started = false;
+    bool trusted = false;
+    std::string reason;
+};
+
+// Starts the NTS server and trusts its test CA in this process alone. Runs before the plug-in
+// loads, which reads the roots once per process, and before any thread exists: a process with
+// threads cannot leave its mount namespace.
+NtsSetup SetUpNts() {
+    NtsSetup nts;
+#if defined(__linux__)
+    if (geteuid() != 0) {
+        nts.reason = "needs root: chronyd, and a private mount namespace for the test CA";
+        return nts;
+    }
+    nts.started = RunServersScript(RIZI_NTS_SERVER_SCRIPT, "start");
+    if (!nts.started) {
+        nts.reason = std::string(RIZI_NTS_SERVER_SCRIPT) + " could not start chronyd";
+        return nts;
+    }
+    const char* dir = std::getenv("RIZI_NTS_SERVER_DIR"); // the script's own default otherwise
+    const std::string bundle =
+        std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp/rizi-bench-nts") + "/bundle.crt";
+    // A mount namespace of our own whose mounts no other process sees, then the bundle of the
+    // system's roots and the test CA over the system's: what this process and its children read
+    // there.
+    nts.trusted = unshare(CLONE_NEWNS) == 0 &&
+                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                  mount(bundle.c_str(), SystemBundle, nullptr, MS_BIND, nullptr) == 0;
+    if (!nts.trusted)
+        nts.reason = std::string("cannot bind the test CA's bundle over ") + SystemBundle + ": " +
+                     std::strerror(errno);
+#else
+    nts.reason = "Linux only: a private mount namespace trusts the test CA";
+#endif
+    return nts;
+}
+
+// What one first call of Rizi.QueryNTS took, and the offset it measured.
+struct FirstCall {
+    double seconds;
+    double offset;
+    bool ok;
+};
+
+#if defined(__linux__)
+// The threads of this process, from Linux's status file; 0 when unknown.
+int ThreadCount() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return 0;
+    int threads = 0;
+    char line[256];
+    while (threads == 0 && std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "Threads: %d", &threads) != 1)
+            threads = 0;
+    }
+    std::fclose(status);
+    return threads;
+}
+
+// One call of a prepared caller in a child of fork(). The child has the loaded plug-in, the
+// Lua state and this process's sessions as they are, none for the server asked; the session its
+// call makes dies with it, so every child makes a first call. It times the call alone, not the
+// fork, nor a process start and plug-in load as running rizi-host per call would; only the
+// pages it first writes to are copied, a few microseconds. False when no child answered.
+bool CallInChild(LuaHost& lua, int ref, FirstCall* call) {
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0)
+        return false;
+    std::fflush(stdout); // nothing buffered twice
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipe_ends[0]);
+        NtpSample sample{};
+        const auto start = Clock::now();
+        const bool ok = lua.Call(ref, &sample);
+        const auto end = Clock::now();
+        const FirstCall made{std::chrono::duration<double>(end - start).count(), sample.offset, ok};
+        // No exit handlers, no destructors: the plug-in is the parent's.
+        _exit(write(pipe_ends[1], &made, sizeof made) == sizeof made ? 0 : 1);
+    }
+    close(pipe_ends[1]);
+    bool ok = false;
+    if (child > 0) {
+        ok = read(pipe_ends[0], call, sizeof *call) == sizeof *call;
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+    close(pipe_ends[0]);
+    return ok;
+}
+#endif
+
+// The median and spread (90th less 10th percentile) of first calls, their extremes, and
+// failures; the median against target_ms where it has one (0: none).
+void PrintFirstCalls(const char* client, const std::vector<FirstCall>& calls, int asked,
+                     double target_ms) {
+    std::vector<double> ms;
+    for (const FirstCall& call : calls) {
+        if (call.ok)
+            ms.push_back(call.seconds * 1e3);
+    }
+    const double median = Quantile(ms, 0.5);
+    std::printf("%-8s %-32s %9.2f ms, spread %.2f ms (%.2f to %.2f) %3d failed", "NTS", client,
+                median, Quantile(ms, 0.9) - Quantile(ms, 0.1), Quantile(ms, 0), Quantile(ms, 1),
+                asked - static_cast<int>(ms.size()));
+    if (target_ms > 0 && !ms.empty())
+        std::printf("    target at most %.0f ms: %s", target_ms,
+                    median <= target_ms ? "met" : "missed");
+    std::printf("\n");
+}
+
+// A difference of offsets in microseconds, against target_us where it has one (0: none).
+void PrintOffsetDifference(const char* what, double seconds, double target_us) {
+    std::printf("%-8s %-32s %9.1f us", "NTS", what, seconds * 1e6);
+    if (target_us > 0)
+        std::printf("    target at most %.0f us: %s", target_us,
+                    std::fabs(seconds) * 1e6 <= target_us ? "met" : "missed");
+    std::printf("\n");
+}
+
+// Rizi.QueryNTS against chronyd as NTS server: the first call with a server, each in a child
+// process; the repeat call against Rizi.QueryNTP on chronyd's NTP port, taking turns; and the
+// offsets the two measure, in pairs.
+void MeasureNts(LuaHost& lua, const Options& options) {
+    constexpr int LimitMs = 3000;
+    const int nts_ref = lua.Prepare("QueryNTS", NtsKeServer, LimitMs);
+    const int ntp_ref = lua.Prepare("QueryNTP", NtsNtpServer, 1000);
+
+    // 1. First calls: while this process has made no TLS connection, so that each reads the
+    //    trusted roots as a process's first call does; then after one call with the server's
+    //    IPv6 name here, which leaves the roots read and the TLS library set up.
+#if defined(__linux__)
+    if (ThreadCount() != 1) {
+        std::printf("%-8s %-32s %12s   (threads exist: a child of fork() could inherit a held "
+                    "lock)\n",
+                    "NTS", "Rizi.QueryNTS, first call", "n/a");
+    } else {
+        std::printf("%d first calls each, one child process per call: median, spread = 90th "
+                    "less 10th percentile\n",
+                    options.samples);
+        std::vector<FirstCall> first_of_process, first_with_server;
+        for (int i = 0; i < options.samples; ++i) {
+            FirstCall call{};
+            if (CallInChild(lua, nts_ref, &call))
+                first_of_process.push_back(call);
+        }
+        const bool warmed = lua.Call(lua.Prepare("QueryNTS", NtsKeServerV6, LimitMs));
+        for (int i = 0; warmed && i < options.samples; ++i) {
+            FirstCall call{};
+            if (CallInChild(lua, nts_ref, &call))
+                first_with_server.push_back(call);
+        }
+        PrintFirstCalls("Rizi.QueryNTS, first of process", first_of_process, options.samples,
+                        NtsFirstTargetMs);
+        if (warmed)
+            PrintFirstCalls("Rizi.QueryNTS, first with server", first_with_server, options.samples,
+                            NtsFirstTargetMs);
+        else
+            std::printf("%-8s %-32s %12s   (no answer from %s)\n", "NTS",
+                        "Rizi.QueryNTS, first with server", "n/a", NtsKeServerV6);
+    }
+#else
+    std::printf("%-8s %-32s %12s   (first calls in child processes: Linux only)\n", "NTS",
+                "Rizi.QueryNTS, first call", "n/a");
+#endif
+
+    // 2. Repeat calls, one datagram each, against the same server's plain NTP.
+    std::printf("%-8s %-32s %12s %12s %12s %7s\n", "protocol", "client", "median", "p99",
+                "CPU/call", "failed");
+    const Medians medians = CompareCalls(
+        "NTS", "Rizi.QueryNTS, repeat (Lua)", [&] { return lua.Call(nts_ref); },
+        "Rizi.QueryNTP, same chronyd", [&] { return lua.Call(ntp_ref); }, options.calls);
+    PrintRatio("NTS", "QueryNTS / QueryNTP, median", medians.Ratio(), TargetRatio);
+
+    // 3. Offsets of both, in pairs a moment apart; the server serves this machine's clock.
+    const int pairs = 10 * options.samples;
+    std::printf("offsets against the same chronyd (the true offset is 0), %d pairs: medians, "
+                "spread = 90th less 10th percentile\n",
+                pairs);
+    std::printf("%-8s %-32s %12s %12s %12s %12s %7s\n", "protocol", "client", "offset", "spread",
+                "delay", "spread", "answers");
+    std::vector<NtpSample> nts_samples, ntp_samples;
+    std::vector<double> nts_offsets, ntp_offsets, differences;
+    for (int i = 0; i < pairs; ++i) {
+        NtpSample nts{}, ntp{};
+        const bool nts_answered = lua.Call(nts_ref, &nts);
+        const bool ntp_answered = lua.Call(ntp_ref, &ntp);
+        if (nts_answered) {
+            nts_samples.push_back(nts);
+            nts_offsets.push_back(nts.offset);
+        }
+        if (ntp_answered) {
+            ntp_samples.push_back(ntp);
+            ntp_offsets.push_back(ntp.offset);
+        }
+        if (nts_answered && ntp_answered)
+            differences.push_back(std::fabs(nts.offset - ntp.offset));
+    }
+    PrintAccuracy("NTS", "Rizi.QueryNTS (Lua)", nts_samples, pairs);
+    PrintAccuracy("NTS", "Rizi.QueryNTP, same chronyd", ntp_samples, pairs);
+    PrintOffsetDifference("offset NTS - NTP, medians",
+                          Quantile(nts_offsets, 0.5) - Quantile(ntp_offsets, 0.5), 0);
+    PrintOffsetDifference("|NTS - NTP| in a pair, median", Quantile(differences, 0.5),
+                          NtsOffsetTargetUs);
+}
+
+// The NTS lines, or n/a with the reason; then the NTS server stops, if this program started it.
+void CompareNts(LuaHost& lua, const Options& options, NtsSetup& nts) {
+    std::printf("Network Time Security against chronyd: key exchange %s, NTP %s\n", NtsKeServer,
+                NtsNtpServer);
+    const char* missing = !lua.Has("QueryNTS") ? "this plug-in has no Rizi.QueryNTS"
+                          : !nts.trusted       ? nts.reason.c_str()
+                                               : nullptr;
+    if (missing != nullptr)
+        std::printf("%-8s %-32s %12s   (%s)\n", "NTS", "Rizi.QueryNTS (Lua)", "n/a", missing);
+    else
+        MeasureNts(lua, options);
+    if (nts.started)
+        RunServersScript(RIZI_NTS_SERVER_SCRIPT, "stop");
+    nts.started = false;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
@@ -911,11 +1169,14 @@ int main(int argc, char** argv) {
                              "[--silent ADDRESS] [--calls N] [--samples N]\n");
         return 2;
     }
+    NtsSetup nts = SetUpNts(); // first: before the plug-in and any thread
     host::PluginLibrary plugin;
     std::string error;
     LuaHost lua;
     if (!plugin.Open(options.plugin, error) || !lua.Register(plugin, error)) {
         std::fprintf(stderr, "rizi-bench-retrieval: %s\n", error.c_str());
+        if (nts.started)
+            RunServersScript(RIZI_NTS_SERVER_SCRIPT, "stop");
         return 1;
     }
     // The plug-in has started the socket layer in this process; the C clients share it.
@@ -965,6 +1226,8 @@ int main(int argc, char** argv) {
     WaitOnSilence("NTPv4", "Rizi.QueryNTP (Lua)", lua,
                   lua.Prepare("QueryNTP", options.silent, 200));
 
+    // Before the sections that start threads: its first calls are made in children of fork().
+    CompareNts(lua, options, nts);
     CompareServerCounts(lua, options);
     CompareBackground(lua, options);
     CompareMixedList(lua, options);

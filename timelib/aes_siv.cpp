@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstring>
 #include <mbedtls/aes.h>
-#include <mbedtls/cipher.h>
-#include <mbedtls/cmac.h>
 #include <mbedtls/platform_util.h>
 
 // The one Mbed TLS header without the C++ guard the others have.
@@ -18,37 +16,6 @@ namespace {
 constexpr int Block = 16;
 constexpr unsigned HalfKeyBits = 128;
 
-// AES-CMAC under the key's first half (S2V's PRF), one string at a time. The library wipes
-// the context, key schedule included, when it is freed.
-class Cmac {
-  public:
-    explicit Cmac(const std::uint8_t* key) {
-        mbedtls_cipher_init(&ctx_);
-        ok_ = mbedtls_cipher_setup(
-                  &ctx_, mbedtls_cipher_info_from_type(MBEDTLS_CIPHER_AES_128_ECB)) == 0 &&
-              mbedtls_cipher_cmac_starts(&ctx_, key, HalfKeyBits) == 0;
-    }
-    ~Cmac() { mbedtls_cipher_free(&ctx_); }
-    Cmac(const Cmac&) = delete;
-    Cmac& operator=(const Cmac&) = delete;
-
-    // The library takes no null pointer, even for nothing.
-    void Update(const std::uint8_t* data, std::int32_t length) {
-        if (ok_ && length > 0)
-            ok_ = mbedtls_cipher_cmac_update(&ctx_, data, static_cast<std::size_t>(length)) == 0;
-    }
-    // Ends the string with its MAC in mac, and starts the next under the same key.
-    void Finish(std::uint8_t (&mac)[Block]) {
-        ok_ = ok_ && mbedtls_cipher_cmac_finish(&ctx_, mac) == 0 &&
-              mbedtls_cipher_cmac_reset(&ctx_) == 0;
-    }
-    bool Ok() const { return ok_; }
-
-  private:
-    mbedtls_cipher_context_t ctx_;
-    bool ok_;
-};
-
 // dbl(): multiplication by x in GF(2^128), the carry folded back without a branch.
 void Double(std::uint8_t (&block)[Block]) {
     const auto carry = static_cast<std::uint8_t>(0x87 & -(block[0] >> 7));
@@ -61,6 +28,81 @@ void Xor(std::uint8_t (&block)[Block], const std::uint8_t* other) {
     for (int i = 0; i < Block; ++i)
         block[i] ^= other[i];
 }
+
+// AES-CMAC (RFC 4493) under the key's first half (S2V's PRF), one string at a time. The key
+// schedule and the subkeys are made once for all the strings of an S2V, and every block goes
+// straight to the block cipher: the library's CMAC would allocate a context and derive the
+// subkeys again for each string. The library wipes the key schedule when it is freed.
+class Cmac {
+  public:
+    explicit Cmac(const std::uint8_t* key) {
+        mbedtls_aes_init(&aes_);
+        // K1 = dbl(L) and K2 = dbl(K1), where L is the cipher of the zero block.
+        std::memset(k1_, 0, Block);
+        ok_ = mbedtls_aes_setkey_enc(&aes_, key, HalfKeyBits) == 0 &&
+              mbedtls_aes_crypt_ecb(&aes_, MBEDTLS_AES_ENCRYPT, k1_, k1_) == 0;
+        Double(k1_);
+        std::memcpy(k2_, k1_, Block);
+        Double(k2_);
+        Restart();
+    }
+    ~Cmac() {
+        mbedtls_aes_free(&aes_);
+        mbedtls_platform_zeroize(k1_, sizeof k1_);
+        mbedtls_platform_zeroize(k2_, sizeof k2_);
+        mbedtls_platform_zeroize(x_, sizeof x_);
+        mbedtls_platform_zeroize(last_, sizeof last_);
+    }
+    Cmac(const Cmac&) = delete;
+    Cmac& operator=(const Cmac&) = delete;
+
+    // Chains every block but the string's last so far, which waits in last_: only Finish
+    // knows whether it is complete or needs padding.
+    void Update(const std::uint8_t* data, std::int32_t length) {
+        while (ok_ && length > 0) {
+            if (last_length_ == Block) {
+                Xor(x_, last_);
+                ok_ = mbedtls_aes_crypt_ecb(&aes_, MBEDTLS_AES_ENCRYPT, x_, x_) == 0;
+                last_length_ = 0;
+            }
+            const std::int32_t take = length < Block - last_length_ ? length : Block - last_length_;
+            std::memcpy(last_ + last_length_, data, static_cast<std::size_t>(take));
+            last_length_ += take;
+            data += take;
+            length -= take;
+        }
+    }
+    // Ends the string with its MAC in mac: the last block xored with K1 when complete, else
+    // padded with 10* and xored with K2. Then starts the next under the same key.
+    void Finish(std::uint8_t (&mac)[Block]) {
+        if (last_length_ == Block) {
+            Xor(last_, k1_);
+        } else {
+            last_[last_length_] = 0x80;
+            std::memset(last_ + last_length_ + 1, 0,
+                        static_cast<std::size_t>(Block - last_length_ - 1));
+            Xor(last_, k2_);
+        }
+        Xor(x_, last_);
+        ok_ = ok_ && mbedtls_aes_crypt_ecb(&aes_, MBEDTLS_AES_ENCRYPT, x_, mac) == 0;
+        Restart();
+    }
+    bool Ok() const { return ok_; }
+
+  private:
+    void Restart() {
+        std::memset(x_, 0, Block);
+        last_length_ = 0;
+    }
+
+    mbedtls_aes_context aes_;
+    std::uint8_t k1_[Block];
+    std::uint8_t k2_[Block];
+    std::uint8_t x_[Block];    // the chain so far
+    std::uint8_t last_[Block]; // the string's last block so far
+    std::int32_t last_length_;
+    bool ok_;
+};
 
 // S2V (RFC 5297 section 2.4) over the associated data and the plaintext, its last string.
 bool S2v(const std::uint8_t* key, const ByteSpan* parts, int part_count,

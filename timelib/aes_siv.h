@@ -1,5 +1,5 @@
 // AES-SIV-CMAC-256 (RFC 5297), the AEAD that Network Time Security authenticates its NTP
-// packets with, on Mbed TLS's AES and CMAC: deterministic, misuse-resistant, and with the
+// packets with, on Mbed TLS's AES: deterministic, misuse-resistant, and with the
 // associated data as a vector of parts, the nonce being the last of them.
 #pragma once
 

@@ -156,7 +156,7 @@ void RunQueryNts(QueryNtsJob* job, const runtime::Cancellation* cancel) {
 }
 
 int PushQueryNtsResult(lua_State* L, const QueryNtsJob& job) {
-    const int count = PushSourceResult(L, job.outcome);
+    const int count = PushSourceResult(L, job.outcome, 2); // and ntpServer, cookies
     if (job.outcome.ok) {
         SetStringField(L, "ntpServer", job.ntp_server);
         SetIntegerField(L, "cookies", job.cookies);

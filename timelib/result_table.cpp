@@ -75,14 +75,14 @@ void PushDateFields(lua_State* L, runtime::TimeValue t) {
     }
 }
 
-void PushInstantResult(lua_State* L, std::int64_t unix_ns) {
+void PushInstantResult(lua_State* L, std::int64_t unix_ns, int more_keys) {
     const ZoneReading zone = ReadZone();
     const std::int32_t bias = ZoneBiasOf(zone);
     const ZoneName name = ZoneStandardNameOf(zone);
     // The whole second the instant falls in, also before 1970.
     const std::int64_t second = unix_ns / 1000000000 - ((unix_ns % 1000000000 < 0) ? 1 : 0);
 
-    lua_createtable(L, 0, InstantResultKeys); // stack: result
+    lua_createtable(L, 0, InstantResultKeys + more_keys); // stack: result
     lua_pushstring(L, "unbiased");
     PushCivilFields(L, runtime::CivilFromSeconds(second)); // stack: result, "unbiased", date
     lua_rawset(L, -3);                                     // stack: result

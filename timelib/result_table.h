@@ -20,8 +20,9 @@ void PushDateFields(lua_State* L, runtime::TimeValue t);
 
 // Reads the zone once and leaves the result table for a time in ns since 1970 on top of the
 // stack: unbiased and biased from its whole second (any year), timezoneName, timezoneBias,
-// and time (seconds with the fraction).
-void PushInstantResult(lua_State* L, std::int64_t unix_ns);
+// and time (seconds with the fraction). It has room for an NTP measurement's keys and
+// more_keys besides, so that it is not rebuilt while the caller fills it.
+void PushInstantResult(lua_State* L, std::int64_t unix_ns, int more_keys = 0);
 
 // With a table on top of the stack, stores a number, an integer, a string or a boolean under
 // key.

@@ -33,13 +33,15 @@ void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome) {
         SetBooleanField(L, "authenticated", true);
 }
 
-int PushSourceResult(lua_State* L, const SourceOutcome& outcome) {
+int PushSourceResult(lua_State* L, const SourceOutcome& outcome, int more_keys) {
     if (!outcome.ok) {
         lua_pushnil(L);                     // stack: nil
         lua_pushstring(L, outcome.message); // stack: nil, message
         return 2;
     }
-    PushInstantResult(L, outcome.measurement.server_ns); // stack: result
+    // authenticated is a key more than the measurement's eleven.
+    PushInstantResult(L, outcome.measurement.server_ns,
+                      more_keys + (outcome.authenticated ? 1 : 0)); // stack: result
     SetMeasurementFields(L, outcome);
     return 1;
 }

@@ -41,7 +41,8 @@ void SetMessage(SourceOutcome* outcome, const char* format, ...)
 void SetMeasurementFields(lua_State* L, const SourceOutcome& outcome);
 
 // Pushes what a one-source query returns: its result table (the calendar tables and time, then
-// the measurement keys) when it is ok, else nil and its message; returns how many values.
-int PushSourceResult(lua_State* L, const SourceOutcome& outcome);
+// the measurement keys, with room for more_keys that the caller adds) when it is ok, else nil
+// and its message; returns how many values.
+int PushSourceResult(lua_State* L, const SourceOutcome& outcome, int more_keys = 0);
 
 } // namespace timelib

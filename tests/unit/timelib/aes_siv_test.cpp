@@ -60,6 +60,16 @@ TEST(AesSiv, SealsTheKnownVectorsAndOpensOnlyWhatItSealed) {
          {"102030405060708090a0", "09f911029d74e35bd84156c5635688c0"},
          "",
          "6b8cbe4dc32c76862f765bb033b2844c"},
+        // Whole blocks only: three in one part, and two of plaintext, whose last is xored
+        // with D (the value from an independent implementation).
+        {"whole blocks",
+         "7f7e7d7c7b7a79787776757473727170404142434445464748494a4b4c4d4e4f",
+         {"303132333435363738393a3b3c3d3e3f404142434445464748494a4b4c4d4e4f505152535455565758595a5b"
+          "5c5d5e5f",
+          "09f911029d74e35bd84156c5635688c0"},
+         "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf",
+         "02bd08eff219d8edc24bbdc98cc47840c9664c5948a62621285c891eb9cc05a73a1f49e8fc207070b4a1a4be"
+         "a8f9ff10"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
