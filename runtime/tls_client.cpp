@@ -4,7 +4,9 @@
 #include "platform/trust.h"
 #include "runtime/clock.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mbedtls/asn1.h>
@@ -129,22 +131,90 @@ bool StartCrypto() {
     return crypto_started;
 }
 
+// The largest bundle read, and the largest certificate taken from it.
+constexpr long MaxBundleBytes = 16L << 20;
+constexpr std::size_t MaxCertificateBytes = 16384;
+
+// A base64 digit's value; -1 for any other byte.
+int Base64Digit(unsigned char c) {
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    return c == '+' ? 62 : c == '/' ? 63 : -1;
+}
+
+// Adds every certificate of a PEM text to roots; how many were taken. The bundle is public,
+// so its base64 is decoded here with a plain table: the library's constant-time decoder,
+// which guards secret keys, made reading the bundle most of a process's first key exchange.
+int ParsePemCertificates(const char* text, const char* stop, mbedtls_x509_crt* roots) {
+    static const char begin[] = "-----BEGIN CERTIFICATE-----";
+    static const char end[] = "-----END CERTIFICATE-----";
+    static unsigned char der[MaxCertificateBytes];
+    int taken = 0;
+    for (;;) {
+        const char* body = std::search(text, stop, begin, begin + sizeof begin - 1);
+        if (body == stop)
+            return taken;
+        body += sizeof begin - 1;
+        const char* tail = std::search(body, stop, end, end + sizeof end - 1);
+        if (tail == stop)
+            return taken;
+        text = tail + sizeof end - 1;
+        std::size_t length = 0;
+        std::uint32_t bits = 0;
+        int count = 0;
+        bool sound = true;
+        for (const char* at = body; sound && at < tail && *at != '='; ++at) {
+            const unsigned char c = static_cast<unsigned char>(*at);
+            if (c == '\n' || c == '\r' || c == ' ' || c == '\t')
+                continue;
+            const int digit = Base64Digit(c);
+            sound = digit >= 0;
+            bits = bits << 6 | static_cast<std::uint32_t>(digit & 63);
+            count += 6;
+            if (sound && count >= 8) {
+                count -= 8;
+                sound = length < sizeof der;
+                if (sound)
+                    der[length++] = static_cast<unsigned char>(bits >> count);
+            }
+        }
+        if (sound && mbedtls_x509_crt_parse_der(roots, der, length) == 0)
+            ++taken;
+    }
+}
+
 // The bundle's roots, parsed on the first call that finds it readable; null when it cannot
 // be read or holds no certificate the library can parse.
 mbedtls_x509_crt* BundleRoots(const char* path) {
     const std::lock_guard<std::mutex> hold(shared_lock);
     if (bundle_roots != nullptr)
         return bundle_roots;
-    auto* roots = new (std::nothrow) mbedtls_x509_crt;
-    if (roots == nullptr)
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr)
         return nullptr;
-    mbedtls_x509_crt_init(roots);
-    // A positive count is of certificates it skipped (kinds it does not know); some parsed.
-    if (mbedtls_x509_crt_parse_file(roots, path) < 0) {
-        mbedtls_x509_crt_free(roots);
-        delete roots;
-        return nullptr;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    char* text = size > 0 && size <= MaxBundleBytes && std::fseek(file, 0, SEEK_SET) == 0
+                     ? new (std::nothrow) char[static_cast<std::size_t>(size)]
+                     : nullptr;
+    const bool read = text != nullptr && std::fread(text, 1, static_cast<std::size_t>(size),
+                                                    file) == static_cast<std::size_t>(size);
+    std::fclose(file);
+    auto* roots = read ? new (std::nothrow) mbedtls_x509_crt : nullptr;
+    if (roots != nullptr) {
+        mbedtls_x509_crt_init(roots);
+        if (ParsePemCertificates(text, text + size, roots) == 0) {
+            mbedtls_x509_crt_free(roots);
+            delete roots;
+            roots = nullptr;
+        }
     }
+    delete[] text;
     bundle_roots = roots;
     return bundle_roots;
 }
