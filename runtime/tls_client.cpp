@@ -12,6 +12,7 @@
 #include <mbedtls/asn1.h>
 #include <mbedtls/error.h>
 #include <mbedtls/net_sockets.h>
+#include <mbedtls/platform.h>
 #include <mbedtls/ssl.h>
 #include <mbedtls/x509_crt.h>
 #include <mutex>
@@ -100,12 +101,11 @@ namespace {
 // Certificates of the server's chain handed to the system's check; a longer chain is cut.
 constexpr int MaxChainCertificates = 10;
 
-// What the process keeps for every connection: the crypto library started, and the roots of
-// the CA bundle parsed once (parsing it costs milliseconds). Neither fails for good: a later
+// What the process keeps for every connection: the crypto library started, and the CA bundle
+// decoded once (reading it costs milliseconds). Neither fails for good: a later
 // connection tries again.
 std::mutex shared_lock;
 bool crypto_started = false;
-mbedtls_x509_crt* bundle_roots = nullptr;
 
 void Say(char (&message)[TlsMessageBytes], const char* format, ...)
 #if defined(__GNUC__)
@@ -146,53 +146,126 @@ int Base64Digit(unsigned char c) {
     return c == '+' ? 62 : c == '/' ? 63 : -1;
 }
 
-// Adds every certificate of a PEM text to roots; how many were taken. The bundle is public,
-// so its base64 is decoded here with a plain table: the library's constant-time decoder,
-// which guards secret keys, made reading the bundle most of a process's first key exchange.
-int ParsePemCertificates(const char* text, const char* stop, mbedtls_x509_crt* roots) {
-    static const char begin[] = "-----BEGIN CERTIFICATE-----";
-    static const char end[] = "-----END CERTIFICATE-----";
-    static unsigned char der[MaxCertificateBytes];
-    int taken = 0;
-    for (;;) {
-        const char* body = std::search(text, stop, begin, begin + sizeof begin - 1);
-        if (body == stop)
-            return taken;
-        body += sizeof begin - 1;
-        const char* tail = std::search(body, stop, end, end + sizeof end - 1);
-        if (tail == stop)
-            return taken;
-        text = tail + sizeof end - 1;
-        std::size_t length = 0;
-        std::uint32_t bits = 0;
-        int count = 0;
-        bool sound = true;
-        for (const char* at = body; sound && at < tail && *at != '='; ++at) {
-            const unsigned char c = static_cast<unsigned char>(*at);
-            if (c == '\n' || c == '\r' || c == ' ' || c == '\t')
-                continue;
-            const int digit = Base64Digit(c);
-            sound = digit >= 0;
-            bits = bits << 6 | static_cast<std::uint32_t>(digit & 63);
-            count += 6;
-            if (sound && count >= 8) {
-                count -= 8;
-                sound = length < sizeof der;
-                if (sound)
-                    der[length++] = static_cast<unsigned char>(bits >> count);
-            }
+// Decodes the base64 between body and tail into out (at most capacity bytes); its length, or
+// 0 when it is not base64 or does not fit. The bundle is public, so a plain table serves: the
+// library's constant-time decoder, which guards secret keys, made reading the bundle most of a
+// process's first key exchange.
+std::size_t DecodeBase64(const char* body, const char* tail, unsigned char* out,
+                         std::size_t capacity) {
+    std::size_t length = 0;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char* at = body; at < tail && *at != '='; ++at) {
+        const unsigned char c = static_cast<unsigned char>(*at);
+        if (c == '\n' || c == '\r' || c == ' ' || c == '\t')
+            continue;
+        const int digit = Base64Digit(c);
+        if (digit < 0)
+            return 0;
+        bits = bits << 6 | static_cast<std::uint32_t>(digit);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            if (length == capacity)
+                return 0;
+            out[length++] = static_cast<unsigned char>(bits >> count);
         }
-        if (sound && mbedtls_x509_crt_parse_der(roots, der, length) == 0)
-            ++taken;
+    }
+    return length;
+}
+
+// Where a certificate's subject, as the whole encoded Name, sits in its DER; false when the
+// DER is not a certificate.
+bool FindSubject(const unsigned char* der, std::size_t length, std::size_t* offset,
+                 std::size_t* size) {
+    constexpr int Sequence = MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE;
+    auto* at = const_cast<unsigned char*>(der);
+    const unsigned char* end = der + length;
+    std::size_t n = 0;
+    // Certificate, then tbsCertificate: [0] version, serial, signature, issuer, validity.
+    if (mbedtls_asn1_get_tag(&at, end, &n, Sequence) != 0 ||
+        mbedtls_asn1_get_tag(&at, end, &n, Sequence) != 0)
+        return false;
+    end = at + n;
+    if (mbedtls_asn1_get_tag(&at, end, &n,
+                             MBEDTLS_ASN1_CONTEXT_SPECIFIC | MBEDTLS_ASN1_CONSTRUCTED) == 0)
+        at += n;
+    for (const int tag : {MBEDTLS_ASN1_INTEGER, Sequence, Sequence, Sequence}) {
+        if (mbedtls_asn1_get_tag(&at, end, &n, tag) != 0)
+            return false;
+        at += n;
+    }
+    unsigned char* subject = at;
+    if (mbedtls_asn1_get_tag(&at, end, &n, Sequence) != 0)
+        return false;
+    *offset = static_cast<std::size_t>(subject - der);
+    *size = static_cast<std::size_t>(at + n - subject);
+    return true;
+}
+
+// The CA bundle decoded once: every root's DER and where its subject lies, so that a handshake
+// parses only the roots whose subject is the issuer it looks for, not all of them.
+struct BundleRoot {
+    std::size_t offset, length;                 // in der
+    std::size_t subject_offset, subject_length; // in der
+};
+struct Bundle {
+    unsigned char* der;
+    BundleRoot* roots;
+    int count;
+};
+Bundle* ca_bundle = nullptr;
+
+void FreeBundle(Bundle* b) {
+    if (b != nullptr) {
+        delete[] b->der;
+        delete[] b->roots;
+        delete b;
     }
 }
 
-// The bundle's roots, parsed on the first call that finds it readable; null when it cannot
-// be read or holds no certificate the library can parse.
-mbedtls_x509_crt* BundleRoots(const char* path) {
+// Decodes every certificate of a PEM text into a new bundle; null when it holds none.
+Bundle* DecodeBundle(const char* text, const char* stop) {
+    static const char begin[] = "-----BEGIN CERTIFICATE-----";
+    static const char end[] = "-----END CERTIFICATE-----";
+    const auto size = static_cast<std::size_t>(stop - text);
+    auto* b = new (std::nothrow) Bundle{new (std::nothrow) unsigned char[size / 4 * 3 + 3],
+                                        new (std::nothrow) BundleRoot[size / 64 + 1], 0};
+    if (b == nullptr || b->der == nullptr || b->roots == nullptr) {
+        FreeBundle(b);
+        return nullptr;
+    }
+    std::size_t used = 0;
+    for (;;) {
+        const char* body = std::search(text, stop, begin, begin + sizeof begin - 1);
+        const char* tail = body == stop ? stop : std::search(body, stop, end, end + sizeof end - 1);
+        if (tail == stop)
+            break;
+        text = tail + sizeof end - 1;
+        BundleRoot root{used, 0, 0, 0};
+        const std::size_t room = size / 4 * 3 + 3 - used;
+        root.length = DecodeBase64(body + sizeof begin - 1, tail, b->der + used,
+                                   room < MaxCertificateBytes ? room : MaxCertificateBytes);
+        if (root.length > 0 &&
+            FindSubject(b->der + used, root.length, &root.subject_offset, &root.subject_length)) {
+            root.subject_offset += used;
+            used += root.length;
+            b->roots[b->count++] = root;
+        }
+    }
+    if (b->count == 0) {
+        FreeBundle(b);
+        return nullptr;
+    }
+    return b;
+}
+
+// The bundle, read on the first call that finds it readable; null when it cannot be read or
+// holds no certificate.
+const Bundle* BundleRoots(const char* path) {
     const std::lock_guard<std::mutex> hold(shared_lock);
-    if (bundle_roots != nullptr)
-        return bundle_roots;
+    if (ca_bundle != nullptr)
+        return ca_bundle;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr)
         return nullptr;
@@ -205,18 +278,40 @@ mbedtls_x509_crt* BundleRoots(const char* path) {
     const bool read = text != nullptr && std::fread(text, 1, static_cast<std::size_t>(size),
                                                     file) == static_cast<std::size_t>(size);
     std::fclose(file);
-    auto* roots = read ? new (std::nothrow) mbedtls_x509_crt : nullptr;
-    if (roots != nullptr) {
-        mbedtls_x509_crt_init(roots);
-        if (ParsePemCertificates(text, text + size, roots) == 0) {
-            mbedtls_x509_crt_free(roots);
-            delete roots;
-            roots = nullptr;
+    if (read)
+        ca_bundle = DecodeBundle(text, text + size);
+    delete[] text;
+    return ca_bundle;
+}
+
+// The library asks for the roots that may have issued child: those whose subject is its
+// issuer byte for byte, or, when none is (the same name encoded another way), every root.
+int CandidateRoots(void* context, const mbedtls_x509_crt* child, mbedtls_x509_crt** candidates) {
+    const Bundle& b = *static_cast<const Bundle*>(context);
+    *candidates = nullptr;
+    auto* list = static_cast<mbedtls_x509_crt*>(mbedtls_calloc(1, sizeof(mbedtls_x509_crt)));
+    if (list == nullptr)
+        return MBEDTLS_ERR_X509_ALLOC_FAILED;
+    mbedtls_x509_crt_init(list);
+    int taken = 0;
+    for (int pass = 0; pass < 2 && taken == 0; ++pass) {
+        for (int i = 0; i < b.count; ++i) {
+            const BundleRoot& root = b.roots[i];
+            const bool named = root.subject_length == child->issuer_raw.len &&
+                               std::memcmp(b.der + root.subject_offset, child->issuer_raw.p,
+                                           root.subject_length) == 0;
+            if ((named || pass == 1) &&
+                mbedtls_x509_crt_parse_der_nocopy(list, b.der + root.offset, root.length) == 0)
+                ++taken;
         }
     }
-    delete[] text;
-    bundle_roots = roots;
-    return bundle_roots;
+    if (taken == 0) {
+        mbedtls_x509_crt_free(list);
+        mbedtls_free(list);
+        return 0;
+    }
+    *candidates = list;
+    return 0;
 }
 
 // The library's I/O over the non-blocking socket: "want" instead of a wait, which the loops
@@ -493,12 +588,12 @@ bool SetUpSession(TlsClient* client, char (&message)[TlsMessageBytes]) {
     }
     const char* bundle = platform::CaBundlePath();
     if (bundle != nullptr) {
-        mbedtls_x509_crt* roots = BundleRoots(bundle);
+        const Bundle* roots = BundleRoots(bundle);
         if (roots == nullptr) {
             Say(message, "tls: no trusted roots: %s cannot be read", bundle);
             return false;
         }
-        mbedtls_ssl_conf_ca_chain(config, roots, nullptr);
+        mbedtls_ssl_conf_ca_cb(config, CandidateRoots, const_cast<Bundle*>(roots));
         mbedtls_ssl_conf_authmode(config, MBEDTLS_SSL_VERIFY_REQUIRED);
     } else {
         // The system's chain engine judges the chain once the handshake is done, before
@@ -711,11 +806,8 @@ void CloseTlsClient(TlsClient* client) {
 
 void ReleaseTlsState() {
     const std::lock_guard<std::mutex> hold(shared_lock);
-    if (bundle_roots != nullptr) {
-        mbedtls_x509_crt_free(bundle_roots);
-        delete bundle_roots;
-        bundle_roots = nullptr;
-    }
+    FreeBundle(ca_bundle);
+    ca_bundle = nullptr;
     if (crypto_started)
         mbedtls_psa_crypto_free();
     crypto_started = false;

@@ -70,12 +70,14 @@ fi
 echo "build-mbedtls: Mbed TLS $version in $tree"
 
 # The configuration: the library's defaults (TLS 1.3, the exporter, ALPN, SNI, CMAC) plus
-# its locks, since key exchanges run on several threads at once and share PSA's key store;
-# without its debug messages, which carry source paths and cost room.
+# its locks, since key exchanges run on several threads at once and share PSA's key store,
+# and roots asked for by issuer, so that a bundle's roots are parsed only when a chain needs
+# them; without its debug messages, which carry source paths and cost room.
 config=$out_root/mbedtls_config.h
 cp "$tree/include/mbedtls/mbedtls_config.h" "$config"
 python3 "$tree/scripts/config.py" -f "$config" set MBEDTLS_THREADING_C
 python3 "$tree/scripts/config.py" -f "$config" set MBEDTLS_THREADING_PTHREAD
+python3 "$tree/scripts/config.py" -f "$config" set MBEDTLS_X509_TRUSTED_CERTIFICATE_CALLBACK
 python3 "$tree/scripts/config.py" -f "$config" unset MBEDTLS_DEBUG_C
 
 for arch in "${needed[@]}"; do
