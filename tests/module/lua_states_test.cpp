@@ -96,7 +96,7 @@ TEST(RegisterActions, StoresTheTableInTheGlobalsForEveryLuaVersion) {
     lua_pushinteger(L, 7);
     EXPECT_EQ(timelib::RegisterActions(L), 1);
     EXPECT_EQ(lua_gettop(L), 1);
-    EXPECT_EQ(state.Run("local n = 0 for _ in pairs(Rizi) do n = n + 1 end return n"), "9");
+    EXPECT_EQ(state.Run("local n = 0 for _ in pairs(Rizi) do n = n + 1 end return n"), "10");
     EXPECT_EQ(state.Run("return type(Rizi.GetTimezoneBias())"), "number");
     EXPECT_EQ(state.Run("return package.loaded.Rizi"), "nil");
 }

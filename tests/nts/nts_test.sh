@@ -179,6 +179,13 @@ if [[ -z $emulator ]]; then
     bound bundle.crt "$bundle" "${lua[@]}" </dev/null
     status=$?
     [[ $status == 124 ]] && echo "not ok: nts.lua did not end in 150 s: a call that never returns"
+    # rizi-host query prints an NTS server's line as an NTP server's, marked authenticated.
+    line=$(bound bundle.crt "$bundle" timeout 30 "$host" --plugin "$plugin" query \
+        nts://localhost </dev/null 2>&1)
+    if [[ $line != nts://localhost*" s10 "*authenticated ]]; then
+        echo "not ok: rizi-host query nts://localhost: $line"
+        status=1
+    fi
     exit $status
 fi
 
