@@ -1006,7 +1006,6 @@ bool CallInChild(LuaHost& lua, int ref, FirstCall* call) {
     close(pipe_ends[0]);
     return ok;
 }
-#endif
 
 // The median and spread (90th less 10th percentile) of first calls, their extremes, and
 // failures; the median against target_ms where it has one (0: none).
@@ -1026,6 +1025,7 @@ void PrintFirstCalls(const char* client, const std::vector<FirstCall>& calls, in
                     median <= target_ms ? "met" : "missed");
     std::printf("\n");
 }
+#endif
 
 // A difference of offsets in microseconds, against target_us where it has one (0: none).
 void PrintOffsetDifference(const char* what, double seconds, double target_us) {
