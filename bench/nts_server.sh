@@ -17,6 +17,8 @@ ke_port=14431
 ntp_port=14432
 system_bundle=/etc/ssl/certs/ca-certificates.crt
 wait_tenths=50 # how long start and stop wait for the server, in tenths of a second
+# shellcheck source=../tests/support/test_ca.sh
+source "$(cd "$(dirname "$0")" && pwd)/../tests/support/test_ca.sh"
 
 say() { echo "nts server: $*"; }
 die() {
@@ -63,34 +65,9 @@ wait_until() {
 # The test CA and the server's certificate, valid from a day ago to a day ahead; then the
 # bundle of the system's roots and the test CA.
 make_certificates() {
-    local from to
-    from=$(date -u -d '-1 day' +%Y%m%d%H%M%SZ)
-    to=$(date -u -d '+1 day' +%Y%m%d%H%M%SZ)
-    cat >ca.cnf <<'EOF'
-[ca]
-default_ca = test
-[test]
-database = index.txt
-serial = serial
-new_certs_dir = .
-default_md = sha256
-policy = any
-copy_extensions = copy
-unique_subject = no
-[any]
-commonName = supplied
-EOF
-    : >index.txt && echo 01 >serial
-    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out test-ca.key &&
-        openssl req -x509 -new -key test-ca.key -out test-ca.pem -days 2 \
-            -subj "/CN=Rizi bench CA" -addext basicConstraints=critical,CA:TRUE \
-            -addext keyUsage=critical,keyCertSign &&
-        openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out server.key &&
-        openssl req -new -key server.key -out server.csr -subj "/CN=localhost" \
-            -addext "subjectAltName=DNS:localhost,IP:$address,IP:::1" \
-            -addext extendedKeyUsage=serverAuth &&
-        openssl ca -batch -notext -config ca.cnf -cert test-ca.pem -keyfile test-ca.key \
-            -in server.csr -out server.crt -startdate "$from" -enddate "$to" &&
+    test_ca_init &&
+        ca test-ca &&
+        cert server test-ca "DNS:localhost,IP:$address,IP:::1" "$from" "$to" &&
         cat "$system_bundle" test-ca.pem >bundle.crt
 }
 

@@ -49,35 +49,9 @@ flock 9
 
 # The certificates: test CA, another CA; for localhost and 127.0.0.1 from each, an expired
 # one, one for another name.
-cat >ca.cnf <<'EOF'
-[ca]
-default_ca = test
-[test]
-database = index.txt
-serial = serial
-new_certs_dir = .
-default_md = sha256
-policy = any
-copy_extensions = copy
-unique_subject = no
-[any]
-commonName = supplied
-EOF
-: >index.txt && echo 01 >serial
-key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key"; }
-ca() {
-    key "$1" && openssl req -x509 -new -key "$1.key" -out "$1.pem" -days 2 -subj "/CN=Rizi $1" \
-        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
-}
-# cert NAME CA SUBJECT_ALT_NAMES START END
-cert() {
-    key "$1" && openssl req -new -key "$1.key" -out "$1.csr" -subj "/CN=$1" \
-        -addext "subjectAltName=$3" -addext extendedKeyUsage=serverAuth &&
-        openssl ca -batch -notext -config ca.cnf -cert "$2.pem" -keyfile "$2.key" -in "$1.csr" \
-            -out "$1.crt" -startdate "$4" -enddate "$5" 2>/dev/null
-}
+source "$here/../support/test_ca.sh"
+test_ca_init
 local_names=DNS:localhost,IP:127.0.0.1
-from=$(date -u -d '-1 day' +%Y%m%d%H%M%SZ) to=$(date -u -d '+1 day' +%Y%m%d%H%M%SZ)
 {
     ca test-ca && ca other-ca &&
         cert good test-ca $local_names "$from" "$to" &&
