@@ -79,11 +79,13 @@ int ResolveAddresses(const char* name, std::uint16_t port, NetAddress* out, int 
     return count;
 }
 
+namespace {
+
 // Winsock has no flag for non-blocking mode at socket(); ioctlsocket sets it here, so callers
 // make one call either way. Nothing to do for inheritance: the plug-in starts programs without
 // handing on its handles.
-SocketHandle OpenDatagramSocket(std::int32_t family) {
-    SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
+SocketHandle OpenNonBlocking(std::int32_t family, int type) {
+    SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, type, 0);
     if (s == INVALID_SOCKET)
         return InvalidSocket;
     u_long on = 1;
@@ -92,6 +94,12 @@ SocketHandle OpenDatagramSocket(std::int32_t family) {
         return InvalidSocket;
     }
     return static_cast<SocketHandle>(s);
+}
+
+} // namespace
+
+SocketHandle OpenDatagramSocket(std::int32_t family) {
+    return OpenNonBlocking(family, SOCK_DGRAM);
 }
 
 std::int32_t SendToAddress(SocketHandle socket, const void* data, std::int32_t length,
@@ -149,17 +157,8 @@ bool AddressToText(const NetAddress& address, char (&text)[AddressTextBytes]) {
                                     AddressTextBytes, nullptr, 0, NI_NUMERICHOST) == 0;
 }
 
-// As OpenDatagramSocket: non-blocking through ioctlsocket, nothing to do for inheritance.
 SocketHandle OpenStreamSocket(std::int32_t family) {
-    SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET)
-        return InvalidSocket;
-    u_long on = 1;
-    if (ioctlsocket(s, static_cast<long>(FIONBIO), &on) != 0) {
-        closesocket(s);
-        return InvalidSocket;
-    }
-    return static_cast<SocketHandle>(s);
+    return OpenNonBlocking(family, SOCK_STREAM);
 }
 
 ConnectResult ConnectTo(SocketHandle socket, const NetAddress& address) {
