@@ -121,8 +121,8 @@ bool DrawNtpNonces(NtpTimestamp* nonces, int count) {
 bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExchange* exchange,
                       SourceOutcome* outcome, const NtpTimestamp* nonce) {
     *exchange = NtpExchange{runtime::NoPeer, 0, 0, 0, 0, nullptr};
-    // Step 1: a fresh nonce from the system's generator, so that an off-path sender cannot
-    // guess it. Without one there is no request: a predictable nonce would let anyone answer.
+    // A fresh nonce from the system's generator, so that an off-path sender cannot guess it.
+    // Without one there is no request: a predictable nonce would let anyone answer.
     if (nonce != nullptr)
         exchange->nonce = *nonce;
     else
@@ -131,6 +131,7 @@ bool StartNtpExchange(const platform::NetAddress* addresses, int count, NtpExcha
         SetMessage(outcome, "network: no random bytes for the request's nonce");
         return false;
     }
+    // Then the request, to the first address that takes it.
     const NtpPacket request = BuildNtpRequest(exchange->nonce);
     return SendNtpRequest(addresses, count, request.data(), NtpPacketBytes, exchange, outcome);
 }

@@ -1,7 +1,8 @@
 // Rizi.QueryNTP: one NTPv4 exchange with one server, over IPv4 or IPv6, measured to the
 // nanosecond and checked against a random nonce. The exchange is split into resolving, a start
 // and the taking of replies, so that the clock selection runs many at once under one wait.
-// Packets and measurements come from ntp_measurement, sockets from runtime/datagram.
+// Packets and measurements come from ntp_measurement, sockets from runtime/datagram; the wait
+// loop also takes NTS replies, checked by nts_fields, for query_nts.
 #pragma once
 
 #include "runtime/cancellation.h"
