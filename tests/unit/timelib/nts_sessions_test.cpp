@@ -1,14 +1,11 @@
-// The NTS sessions of the process: each cookie handed out once, the oldest first, across
-// threads; cookies and NAKs for a session that a newer key exchange replaced change nothing;
-// a new server makes room by dropping the one used longest ago.
+// The NTS sessions of the process: each cookie handed out once, the oldest first; cookies and
+// NAKs for a session that a newer key exchange replaced change nothing; a new server makes room
+// by dropping the one used longest ago.
 #include "timelib/nts_sessions.h"
 
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <set>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -74,29 +71,6 @@ TEST(NtsSessions, EachCookieOnceTheOldestFirstAndStaleSessionsChangeNothing) {
     EXPECT_FALSE(timelib::TakeNtsTicket(server, &ticket));
     EXPECT_FALSE(timelib::StoreNtsSession(server, timelib::NtsKeys{}, nullptr, 0,
                                           timelib::NtsNtpServer{}, &ticket));
-}
-
-TEST(NtsSessions, ThreadsShareOneSessionWithoutSpendingACookieTwice) {
-    const ServerAddress server = Server("shared.example.net");
-    NtsTicket first = Store(server, timelib::MaxNtsCookies);
-    std::vector<int> taken(8, -1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            NtsTicket ticket{};
-            if (timelib::TakeNtsTicket(server, &ticket))
-                taken[t] = ticket.cookie.bytes[0];
-        });
-    }
-    for (std::thread& t : threads)
-        t.join();
-    std::set<int> seen{first.cookie.bytes[0]};
-    for (int number : taken) {
-        if (number >= 0) {
-            EXPECT_TRUE(seen.insert(number).second) << "cookie " << number << " twice";
-        }
-    }
-    EXPECT_EQ(seen.size(), static_cast<std::size_t>(timelib::MaxNtsCookies));
 }
 
 TEST(NtsSessions, ANewServerDropsTheOneUsedLongestAgo) {
